@@ -1,0 +1,41 @@
+// Line breaks and blank runs at the ends of a line.
+//
+// Strings are UTF-16; one char16_t is one character. Counts are signed
+// 32-bit. A character set is a string: a character is in the set when it
+// occurs in it. Nothing here fails: impossible requests get neutral results.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quillet {
+
+using String = std::u16string;
+using StringView = std::u16string_view;
+
+// Which break ends a string. Only the very end counts.
+enum TLineBreakKind : uint8_t { lbCRLF = 0, lbCR = 1, lbLF = 2, lbNone = 3 };
+
+TLineBreakKind GetLineBreakKind(StringView S);
+// "\r\n", "\r", "\n" or "" for kinds 0..3.
+StringView LineBreakString(TLineBreakKind Kind);
+
+// Removes the last N characters; nothing when N <= 0 or N > Length(S).
+void DeleteLastChars(String& S, int32_t N);
+void StripLineBreak(String& S);
+String CopyWithoutLineBreak(StringView S);
+// S without its break, then Insert, then the break.
+String InsertBeforeLineBreak(StringView S, StringView Insert);
+
+// Length of the leading (trailing) run of characters in CharSet;
+// Length(S) when every character is in it.
+int32_t CountLeadingChars(StringView S, StringView CharSet);
+int32_t CountTrailingChars(StringView S, StringView CharSet);
+String TrimLeftChars(StringView S, StringView CharSet);
+String TrimRightChars(StringView S, StringView CharSet);
+
+// N copies of S; "" when N <= 0.
+String RepeatString(StringView S, int32_t N);
+
+}  // namespace quillet

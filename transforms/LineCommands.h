@@ -1,0 +1,60 @@
+// The nine line rewrites of the command menu behind one entry.
+#pragma once
+
+#include <cstdint>
+#include <utility>
+
+#include "StringUnit/LineBreaks.h"
+#include "TemplateList/StringRecordList.h"
+
+namespace quillet {
+
+constexpr int32_t TabWidth = 4;
+// What an indent consists of: space, full-width space, tab.
+inline constexpr StringView IndentChars = u" \u3000\t";
+// What is cut from a line end: the blanks and the breaks.
+inline constexpr StringView LineEndChars = u" \u3000\t\r\n";
+
+enum TLineCommand : uint8_t {
+  lcSpaces = 1,     // indent to half-width spaces
+  lcFullWidth = 2,  // indent to full-width spaces
+  lcTabs = 3,       // indent to tabs
+  lcDouble = 4,     // double the indent
+  lcHalve = 5,      // halve the indent
+  lcUnindent = 6,   // remove the indent
+  lcTrim = 7,       // remove blanks at line ends
+  lcPad = 8,        // pad line ends with spaces to the widest line
+  lcPadTabs = 9,    // pad line ends with tabs beyond the widest line
+};
+
+// The new text for the whole of Text, rewritten line by line. Any other
+// CommandId, and the empty text, give "". Commands 1 to 7 keep every line and
+// its break.
+String ApplyLineCommand(StringView Text, uint8_t CommandId);
+
+// The leading run of IndentChars, and everything after it.
+std::pair<String, String> SplitIndent(StringView Line);
+
+// Line without its trailing blanks, ending in the break it had.
+String TrimLineEnd(StringView Line);
+
+// The rewrite of an indent alone by command 1 to 5.
+String NewIndent(StringView Indent, uint8_t CommandId);
+
+struct TLongestLine {
+  int32_t Index;  // first widest line, or -1 when no line is wider than 0
+  int32_t Width;  // in columns
+};
+
+// Width of a line: display width of the line without its break, tabs
+// expanded.
+int32_t LineWidth(StringView Line);
+TLongestLine FindLongestLine(const TRecordList& List);
+// Line with spaces (tabs) inserted before its break up to Target columns
+// (the tab stop at or after Target).
+String PadWithSpaces(StringView Line, int32_t Target);
+String PadWithTabs(StringView Line, int32_t Target);
+// Smallest multiple of Step (>= 1) that is not below Value.
+int32_t RoundUpToMultiple(int32_t Value, int32_t Step);
+
+}  // namespace quillet
