@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 
+#include "StringUnit/CharClass.h"
+
 namespace quillet {
 
 namespace {
@@ -20,16 +22,6 @@ char16_t FoldAsciiCase(char16_t C) {
 
 char16_t Fold(char16_t C, bool IgnoreCase) {
   return IgnoreCase ? FoldAsciiCase(C) : C;
-}
-
-// The FoldCharClass folding: half- and full-width a-z onto their capitals.
-// Keeps the length, so positions in the folded copy are those of the original.
-String FoldLatinLowerToUpper(StringView S) {
-  String Result(S);
-  for (char16_t& C : Result) {
-    if ((C >= u'a' && C <= u'z') || (C >= u'\uFF41' && C <= u'\uFF5A')) C -= 0x20;
-  }
-  return Result;
 }
 
 // Two ranges of equal length, equal character by character.
@@ -176,7 +168,8 @@ int32_t CountOccurrences(StringView Pattern, StringView Text, bool SkipOverlaps,
                          bool FoldCharClass) {
   if (Pattern.empty() || Text.empty()) return 0;
   if (!FoldCharClass) return CountExact(Pattern, Text, SkipOverlaps);
-  return CountExact(FoldLatinLowerToUpper(Pattern), FoldLatinLowerToUpper(Text), SkipOverlaps);
+  // The upper-case conversion keeps every length, so positions carry over.
+  return CountExact(FoldToUpperCase(Pattern), FoldToUpperCase(Text), SkipOverlaps);
 }
 
 String ReplaceMulti(StringView Text, const StringList& OldPatterns, const StringList& NewPatterns,
