@@ -36,9 +36,9 @@ enum THostMessage : uint32_t {
 
 // The editor's own commands used by the plug-in.
 enum THostCommand : uint32_t {
-  hcSelectLine = 4136,      // select the caret's whole line
-  hcCancelSelection = 4187, // collapse the selection to the caret
-  hcEditCommand = 4201,     // its enabled state is the plug-in's
+  hcSelectLine = 4136,       // select the caret's whole line
+  hcCancelSelection = 4187,  // collapse the selection to the caret
+  hcEditCommand = 4201,      // its enabled state is the plug-in's
 };
 
 enum TPositionKind : uint32_t { pkEditor = 0, pkTextLine = 2 };
