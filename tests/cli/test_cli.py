@@ -1,0 +1,291 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the quillet command-line filter.
+
+Usage: test_cli.py PATH_TO_QUILLET [unittest arguments], or set QUILLET_BIN.
+"""
+import itertools
+import os
+import random
+import re
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+
+BINARY = os.environ.get("QUILLET_BIN", "")
+IDSP = "\u3000"
+BLANKS = " \u3000\t"
+
+# Byte forms of a text: (name, Python codec, byte-order mark, --encoding value).
+FORMS = [
+    ("utf-8", "utf-8", b"", "utf-8"),
+    ("utf-8+bom", "utf-8", b"\xef\xbb\xbf", "utf-8"),
+    ("utf-16le", "utf-16-le", b"", "utf-16le"),
+    ("utf-16le+bom", "utf-16-le", b"\xff\xfe", "utf-16le"),
+    ("utf-16be", "utf-16-be", b"", "utf-16be"),
+    ("utf-16be+bom", "utf-16-be", b"\xfe\xff", "utf-16be"),
+    ("cp932", "cp932", b"", "cp932"),
+]
+
+
+def run(args, data=b"", stdout=subprocess.PIPE):
+    return subprocess.run([BINARY, *args], input=data, stdout=stdout, stderr=subprocess.PIPE)
+
+
+def lines(text):
+    """(content, break) pairs, split at CR LF, CR and LF."""
+    parts = re.split(r"(\r\n|\r|\n)", text)
+    pairs = list(zip(parts[0::2], parts[1::2] + [""]))
+    return pairs if pairs[-1] != ("", "") else pairs[:-1]
+
+
+def indent_width(indent):
+    column = 0
+    for c in indent:
+        column = (column // 4 + 1) * 4 if c == "\t" else column + (2 if c == IDSP else 1)
+    return column
+
+
+def to_spaces(text):
+    out = []
+    for content, brk in lines(text):
+        rest = content.lstrip(BLANKS)
+        out.append(" " * indent_width(content[: len(content) - len(rest)]) + rest + brk)
+    return "".join(out)
+
+
+# Independent models of three commands.
+MODELS = {
+    "1": to_spaces,
+    "6": lambda t: "".join(c.lstrip(BLANKS) + b for c, b in lines(t)),
+    "7": lambda t: "".join(c.rstrip(BLANKS) + b for c, b in lines(t)),
+}
+
+
+def random_texts(count, alphabet, seed=7):
+    rng = random.Random(seed)
+    return ["".join(rng.choice(alphabet) for _ in range(rng.randint(0, 40))) for _ in range(count)]
+
+
+class FilterTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.addCleanup(self.dir.cleanup)
+
+    def file(self, name, data, mode=0o644):
+        path = os.path.join(self.dir.name, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        os.chmod(path, mode)
+        os.utime(path, (1_000_000_000, 1_000_000_000))
+        return path
+
+    def read(self, path):
+        with open(path, "rb") as f:
+            return f.read()
+
+    def assertOk(self, result, stdout):
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
+        self.assertEqual(result.stdout, stdout)
+
+    def test_commands_against_models(self):
+        alphabet = [" ", " ", IDSP, "\t", "\t", "a", "漢", "\r", "\n", "\r\n"]
+        texts = ["  a \r\n\t漢\t \n" + IDSP + "b" + IDSP, " \t x", "\t\t", ""]
+        for text in texts + random_texts(60, alphabet):
+            for command, model in MODELS.items():
+                with self.subTest(command=command, text=text):
+                    self.assertOk(run([command], text.encode()), model(text).encode())
+
+    def test_names_and_numbers_agree(self):
+        text = " \t" + IDSP + "a  \r\n" + IDSP * 3 + "bb\t\n\tc"
+        names = ["spaces", "fullwidth", "tabs", "double", "halve", "unindent", "trim", "pad",
+                 "pad-tabs"]
+        for number, name in enumerate(names, 1):
+            with self.subTest(name=name):
+                by_number = run([str(number)], text.encode())
+                self.assertOk(run([name], text.encode()), by_number.stdout)
+                self.assertNotEqual(by_number.stdout, text.encode())
+
+    def test_every_form_changed_and_unchanged(self):
+        for name, codec, bom, option in FORMS:
+            text = "  一行目 \u3000\r\n\t二行目\t\n" + IDSP + "三行目  "
+            text += "" if codec == "cp932" else "\U0001F600 "
+            encoded = bom + text.encode(codec)
+            # UTF-16 without a mark is only recognised when named.
+            option_sets = [["-e", option]] + ([[]] if bom or codec in ("utf-8", "cp932") else [])
+            for command, options in itertools.product(["1", "3", "5", "7", "9"], option_sets):
+                with self.subTest(form=name, command=command, options=options):
+                    result = run(options + [command], encoded)
+                    # Every form must give the UTF-8 run's text, in its own bytes.
+                    reference = run([command], text.encode()).stdout.decode()
+                    self.assertOk(result, bom + reference.encode(codec))
+                    self.assertNotEqual(result.stdout, encoded)
+                    if command in MODELS:
+                        self.assertEqual(reference, MODELS[command](text))
+                    if command != "5":  # the others settle after one run
+                        self.assertOk(run(options + [command], result.stdout), result.stdout)
+
+    def test_unchanged_input_comes_back_byte_for_byte(self):
+        cases = [
+            ("empty", [], b""),
+            ("bom only", [], b"\xef\xbb\xbf"),
+            ("utf-16 bom only", [], b"\xff\xfe"),
+            # The duplicate CP932 form of U+2252 is kept when nothing changes.
+            ("cp932 duplicate form", [], b"\x87\x90abc\r\n"),
+            ("lone surrogates", ["-e", "utf-16le"],
+             "a\ud800\r\n\udc00b".encode("utf-16-le", "surrogatepass")),
+            ("astral", [], "\U0001F600x\n".encode()),
+        ]
+        for name, options, data in cases:
+            for command in ["1", "6", "7"]:
+                with self.subTest(name=name, command=command):
+                    self.assertOk(run(options + [command], data), data)
+
+    def test_lone_surrogates_pass_through(self):
+        text = " \ud800 x \t\r\n\t\udc00\udc00 \n\ud83d\ude00  "
+        for codec, bom in [("utf-16-le", b"\xff\xfe"), ("utf-16-be", b"\xfe\xff")]:
+            for command, model in MODELS.items():
+                with self.subTest(codec=codec, command=command):
+                    data = bom + text.encode(codec, "surrogatepass")
+                    expected = bom + model(text).encode(codec, "surrogatepass")
+                    self.assertOk(run([command], data), expected)
+
+    def test_encoding_option_spellings(self):
+        data = "\tあ \n".encode("cp932")
+        expected = "    あ \n".encode("cp932")
+        for options in [[], ["-e", "cp932"], ["--encoding", "cp932"], ["--encoding=CP932"]]:
+            with self.subTest(options=options):
+                self.assertOk(run(options + ["spaces"], data), expected)
+
+    def test_invalid_input(self):
+        cases = [
+            # (name, options, bytes, offset of the first bad byte)
+            ("utf-8 overlong", ["-e", "utf-8"], b"ab\xc0\x80", 2),
+            ("utf-8 overlong 3", ["-e", "utf-8"], b"\xe0\x80\xaf", 0),
+            ("utf-8 surrogate", ["-e", "utf-8"], b"a\xed\xa0\x80", 1),
+            ("utf-8 beyond U+10FFFF", ["-e", "utf-8"], b"\xf4\x90\x80\x80", 0),
+            ("utf-8 truncated", ["-e", "utf-8"], b"abc\xe3\x81", 3),
+            ("utf-8 stray continuation", ["-e", "utf-8"], b" a\x80", 2),
+            ("utf-8 after bom", [], b"\xef\xbb\xbf a\xff", 5),
+            ("utf-16le odd", [], b"\xff\xfe \x00a", 4),
+            ("utf-16be odd", ["-e", "utf-16be"], b"\x00 \x00", 2),
+            ("cp932 lone lead byte", [], b"\x82\xa0abc\x81", 5),
+            ("cp932 bad trail byte", ["-e", "cp932"], b" \x82\xa0\x81\x20", 3),
+            ("cp932 duplicate form", [], b"\x87\x90  \n", 0),
+        ]
+        for name, options, data, offset in cases:
+            with self.subTest(name=name, to="stdout"):
+                result = run(options + ["7"], data)
+                self.assertEqual((result.returncode, result.stdout), (2, b""))
+                self.assertIn(b"<stdin>", result.stderr)
+                self.assertIn(b"byte offset %d" % offset, result.stderr)
+            with self.subTest(name=name, to="in place"):
+                path = self.file("bad.txt", data)
+                before = os.stat(path)
+                result = run(options + ["-i", "7", path])
+                self.assertEqual(result.returncode, 2)
+                self.assertIn(path.encode() + b": ", result.stderr)
+                self.assertIn(b"byte offset %d" % offset, result.stderr)
+                self.assertEqual(self.read(path), data)
+                after = os.stat(path)
+                self.assertEqual(after.st_ino, before.st_ino)
+                self.assertEqual(after.st_mtime_ns, before.st_mtime_ns)
+
+    def test_in_place(self):
+        changed = self.file("changed.txt", "\tあ  \r\nい\t\n".encode("utf-16-le"), 0o640)
+        unchanged = self.file("unchanged.txt", b"a\nb", 0o604)
+        link = os.path.join(self.dir.name, "link.txt")
+        os.symlink("changed.txt", link)
+        before = os.stat(unchanged)
+        result = run(["--in-place", "-e", "utf-16le", "7", link])
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (0, b"", b""))
+        self.assertOk(run(["-i", "7", unchanged]), b"")
+        self.assertEqual(self.read(changed), "\tあ\r\nい\n".encode("utf-16-le"))
+        self.assertTrue(os.path.islink(link))
+        self.assertEqual(stat.S_IMODE(os.stat(changed).st_mode), 0o640)
+        after = os.stat(unchanged)
+        self.assertEqual((after.st_ino, after.st_mtime_ns), (before.st_ino, before.st_mtime_ns))
+        self.assertEqual(sorted(os.listdir(self.dir.name)),
+                         ["changed.txt", "link.txt", "unchanged.txt"])
+
+    def test_several_files(self):
+        first = self.file("1.txt", b" a \n")
+        second = self.file("2.txt", b"\xff\xfe" + " b\t".encode("utf-16-le"))
+        bad = self.file("3.txt", b"\xef\xbb\xbf\xff")
+        missing = os.path.join(self.dir.name, "missing.txt")
+        cases = [
+            # (files, exit status, expected stdout, names in stderr)
+            ([first, second], 0, b" a\n" + b"\xff\xfe" + " b".encode("utf-16-le"), []),
+            ([first, bad, second], 2, b" a\n\xff\xfe" + " b".encode("utf-16-le"), [bad]),
+            ([missing, first, self.dir.name, second], 1,
+             b" a\n\xff\xfe" + " b".encode("utf-16-le"), [missing, self.dir.name]),
+            ([missing, bad], 2, b"", [missing, bad]),
+        ]
+        for files, status, stdout, named in cases:
+            with self.subTest(files=[os.path.basename(f) for f in files]):
+                result = run(["trim", *files])
+                self.assertEqual((result.returncode, result.stdout), (status, stdout))
+                for path in named:
+                    self.assertIn(path.encode() + b": ", result.stderr)
+                self.assertEqual(len(result.stderr.splitlines()), len(named))
+
+    def test_several_files_in_place(self):
+        paths = [self.file("%d.txt" % i, (IDSP * i + "x \n").encode("cp932")) for i in range(3)]
+        missing = os.path.join(self.dir.name, "missing.txt")
+        result = run(["-i", "tabs", paths[0], missing, paths[1], paths[2]])
+        self.assertEqual((result.returncode, result.stdout), (1, b""))
+        self.assertIn(missing.encode(), result.stderr)
+        for i, path in enumerate(paths):
+            indent = "\t" * (i // 2) + "  " * (i % 2)
+            self.assertEqual(self.read(path), (indent + "x \n").encode("cp932"))
+
+    @unittest.skipIf(os.geteuid() == 0, "root reads every file")
+    def test_unreadable_file(self):
+        locked = self.file("locked.txt", b" a\n", 0o000)
+        other = self.file("other.txt", b" b\n")
+        result = run(["6", locked, other])
+        self.assertEqual((result.returncode, result.stdout), (1, b"b\n"))
+        self.assertIn(locked.encode(), result.stderr)
+
+    def test_write_error_on_stdout(self):
+        path = self.file("in.txt", b" a\n")
+        for args in [["7"], ["6", path, path], ["--help"], ["--version"]]:
+            with self.subTest(args=args), open("/dev/full", "wb") as full:
+                result = run(args, b" a \n", stdout=full)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn(b"<stdout>", result.stderr)
+                self.assertEqual(len(result.stderr.splitlines()), 1)
+
+    def test_help_and_version(self):
+        result = run(["--help"])
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
+        help_lines = result.stdout.decode().splitlines()
+        # The menu's rows in order: headings alone on a line, items as "N  name  label".
+        rows = ["インデント種類変更", "1 spaces 半角スペース", "2 fullwidth 全角スペース",
+                "3 tabs タブ", "インデント数変更", "4 double x2", "5 halve 1/2",
+                "6 unindent インデント削除", "7 trim 行末空白削除", "行末空白埋め",
+                "8 pad スペース", "9 pad-tabs +1タブ"]
+        found = [i for row in rows for i, line in enumerate(help_lines)
+                 if line.split()[: len(row.split())] == row.split()]
+        self.assertEqual(len(found), len(rows))
+        self.assertEqual(found, sorted(found))
+        self.assertOk(run(["-h"]), result.stdout)
+        self.assertOk(run(["--version"]), b"Version 3.8.1\n")
+
+    def test_usage_errors(self):
+        cases = [[], ["0"], ["10"], ["Trim"], ["--bogus", "1"], ["-x", "1"], ["-e"],
+                 ["-e", "latin1", "1"], ["--encoding=", "1"], ["-i", "1"], ["--in-place", "7"]]
+        for args in cases:
+            with self.subTest(args=args):
+                result = run(args, b" a\n")
+                self.assertEqual((result.returncode, result.stdout), (2, b""))
+                self.assertIn(b"Usage: quillet", result.stderr)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) > 1 and not sys.argv[1].startswith("-"):
+        BINARY = sys.argv.pop(1)
+    if not BINARY:
+        sys.exit("usage: test_cli.py PATH_TO_QUILLET (or set QUILLET_BIN)")
+    unittest.main()

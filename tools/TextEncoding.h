@@ -1,0 +1,60 @@
+// Byte encodings of the command-line filter: detection, strict decoding into
+// UTF-16 text and encoding back.
+//
+// Decoding and encoding work on buffers and append to their output, so that
+// the filter's pipeline (decode, transform, encode) stays three separate steps.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "StringUnit/LineBreaks.h"
+
+namespace quillet {
+
+enum class TEncoding : uint8_t { Auto, Utf8, Utf16LE, Utf16BE, Cp932 };
+
+// "auto", "utf-8", "utf-16le", "utf-16be" or "cp932", in any letter case.
+std::optional<TEncoding> ParseEncodingName(std::string_view Name);
+// The name that error messages use: "UTF-8", "UTF-16LE", ...
+const char* EncodingName(TEncoding Encoding);
+
+// Marks "no invalid byte".
+constexpr size_t NoError = SIZE_MAX;
+
+struct TDecodedText {
+  TEncoding Encoding = TEncoding::Auto;  // the encoding used, never Auto
+  size_t BomLength = 0;                  // bytes of the byte-order mark
+  String Text;                           // the characters after the mark
+  size_t ErrorOffset = NoError;          // first invalid byte, from the start of the input
+};
+
+// Decodes a whole input. With Requested Auto, a byte-order mark decides
+// between UTF-8, UTF-16LE and UTF-16BE; without one, valid UTF-8 is UTF-8 and
+// anything else CP932. A forced UTF encoding recognises its own mark only.
+// On an error, Text is unspecified. Throws std::runtime_error when the system
+// has no CP932 conversion.
+TDecodedText DecodeInput(std::string_view Bytes, TEncoding Requested);
+
+// Appends the characters of Bytes (no byte-order mark) to Text and returns
+// NoError, or returns the offset in Bytes of the first byte that starts no
+// valid character. UTF-8 is strict: no overlong forms, no encoded surrogates,
+// nothing beyond U+10FFFF, no truncated sequence. UTF-16 surrogates are taken
+// as they are, paired or not; only an odd trailing byte is invalid.
+size_t DecodeText(std::string_view Bytes, TEncoding Encoding, String& Text);
+
+// Appends Text in Encoding to Bytes. False when a character has no form in
+// it (a lone surrogate outside UTF-16, a character missing from CP932); Bytes
+// is then unspecified. Text decoded from Encoding, with blanks and line breaks
+// added, always has one.
+bool EncodeText(StringView Text, TEncoding Encoding, std::string& Bytes);
+
+// Offset of the first byte of Bytes that does not come back when Text, decoded
+// from it, is encoded again; NoError when all do. Only CP932 can fail: it has
+// several byte forms for some characters and writes back one of them.
+size_t FindRoundTripLoss(std::string_view Bytes, StringView Text, TEncoding Encoding);
+
+}  // namespace quillet
