@@ -1,4 +1,4 @@
-// Covered by tests/ListClone_test.cpp.
+// Covered by tests/ListClone_test.cpp and tests/ListCloneSort_test.cpp.
 #include "TemplateList/ListClone.h"
 
 #include <algorithm>
@@ -22,6 +22,39 @@ constexpr int kListErrorLine = 127;
 // Moves Count slots from From to To; the ranges may overlap.
 void MoveSlots(void** From, void** To, int32_t Count) {
   std::memmove(To, From, static_cast<size_t>(Count) * sizeof(void*));
+}
+
+// Sorts the slots L .. R of Slots: each pass partitions around the item in
+// the middle slot (the address, fixed for the pass). Both scans hand the
+// slot's item first and the pivot second; the pivot stops them inside L .. R.
+// The two parts are disjoint, so the order in which they are sorted does not
+// change the result: the smaller part is sorted by recursion and the larger by
+// the loop, which keeps the recursion within log2(n) calls on any input.
+void PartitionSort(PPointerList Slots, int32_t L, int32_t R, TListCloneSortCompare Compare) {
+  for (;;) {
+    int32_t I = L;
+    int32_t J = R;
+    void* const Pivot = Slots[(L + R) / 2];  // no overflow: R < MaxListSize
+    do {
+      while (Compare(Slots[I], Pivot) < 0) ++I;
+      while (Compare(Slots[J], Pivot) > 0) --J;
+      if (I <= J) {
+        std::swap(Slots[I], Slots[J]);
+        ++I;
+        --J;
+      }
+    } while (I <= J);
+    // Left part L .. J is sorted when L < J, right part I .. R when I < R.
+    if (J - L < R - I) {
+      if (L < J) PartitionSort(Slots, L, J, Compare);
+      if (I >= R) return;
+      L = I;
+    } else {
+      if (I < R) PartitionSort(Slots, I, R, Compare);
+      if (L >= J) return;
+      R = J;
+    }
+  }
 }
 
 }  // namespace
@@ -200,6 +233,82 @@ void TListClone::SetCount(int32_t Value) {
   }
   FCount = Value;
   CheckInvariant();
+}
+
+void TListClone::Sort(TListCloneSortCompare Compare) {
+  if (FList != nullptr && FCount > 0) PartitionSort(FList, 0, FCount - 1, Compare);
+}
+
+void TListClone::Assign(const TListClone& ListA, TListCloneAssignOp AOperator,
+                        const TListClone* ListB) {
+  if (ListB == nullptr) return Combine(ListA, AOperator);
+  if (ListB == this && &ListA != this) {
+    // Copying ListA in would overwrite the source of the second step.
+    TListClone Former;
+    Former.Combine(*this, laCopy);
+    Combine(ListA, laCopy);
+    return Combine(Former, AOperator);
+  }
+  Combine(ListA, laCopy);
+  Combine(*ListB, AOperator);
+}
+
+void TListClone::Combine(const TListClone& Source, TListCloneAssignOp AOperator) {
+  switch (AOperator) {
+    case laCopy:
+      return CopyFrom(Source);
+    case laAnd:
+      return DeleteWhere(Source, false);
+    case laOr:
+      return AddMissing(Source);
+    case laXor:
+      return SymmetricDifference(Source);
+    case laSrcUnique:
+      return DeleteWhere(Source, true);
+    case laDestUnique:
+      return KeepSourceUnique(Source);
+  }
+}
+
+void TListClone::CopyFrom(const TListClone& Source) {
+  if (&Source == this) return;  // a list already is a copy of itself
+  Clear();
+  SetCapacity(Source.FCapacity);
+  for (int32_t I = 0; I < Source.FCount; ++I) Add(Source.FList[I]);
+}
+
+void TListClone::DeleteWhere(const TListClone& Source, bool Held) {
+  for (int32_t I = FCount - 1; I >= 0; --I) {
+    if ((Source.IndexOf(FList[I]) >= 0) == Held) Delete(I);
+  }
+}
+
+void TListClone::AddMissing(const TListClone& Source) {
+  const int32_t SourceCount = Source.FCount;
+  for (int32_t I = 0; I < SourceCount; ++I) {
+    if (IndexOf(Source.FList[I]) < 0) Add(Source.FList[I]);
+  }
+}
+
+void TListClone::SymmetricDifference(const TListClone& Source) {
+  TListClone Missing;  // Source's items that this list lacks, in Source's order
+  Missing.SetCapacity(Source.FCount);
+  for (int32_t I = 0; I < Source.FCount; ++I) {
+    if (IndexOf(Source.FList[I]) < 0) Missing.Add(Source.FList[I]);
+  }
+  DeleteWhere(Source, true);
+  const int32_t Needed = FCount + Missing.FCount;
+  if (FCapacity < Needed) SetCapacity(Needed);
+  for (int32_t I = 0; I < Missing.FCount; ++I) Add(Missing.FList[I]);
+}
+
+void TListClone::KeepSourceUnique(const TListClone& Source) {
+  TListClone Missing;  // Source's items that this list lacks, last first
+  Missing.SetCapacity(Source.FCount);
+  for (int32_t I = Source.FCount - 1; I >= 0; --I) {
+    if (IndexOf(Source.FList[I]) < 0) Missing.Add(Source.FList[I]);
+  }
+  CopyFrom(Missing);
 }
 
 }  // namespace quillet

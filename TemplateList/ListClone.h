@@ -21,6 +21,20 @@ using PPointerList = void**;
 
 enum TListCloneNotifyAction : uint8_t { naAdded = 0, naExtracted = 1, naDeleted = 2 };
 
+// Negative when Item1 belongs before Item2, 0 when they compare equal,
+// positive when Item1 belongs after Item2.
+using TListCloneSortCompare = int32_t (*)(void* Item1, void* Item2);
+
+// What Assign leaves in this list, given the source S.
+enum TListCloneAssignOp : uint8_t {
+  laCopy = 0,       // S's items, order, duplicates and nulls; S's capacity
+  laAnd = 1,        // this list's items that S holds, in their order
+  laOr = 2,         // this list, then S's items it lacked (each once), in S's order
+  laXor = 3,        // this list's items S lacks, then S's items this list lacked
+  laSrcUnique = 4,  // this list's items that S lacks
+  laDestUnique = 5  // S's items this list lacked, in reverse order; capacity S's Count
+};
+
 // The failed checks, each reported with the offending value.
 enum class TListCloneError : uint8_t { Index, Capacity, Count };
 
@@ -92,8 +106,25 @@ class TListClone {
   // exception.
   [[noreturn]] static void Error(std::u16string_view Msg, int32_t Data);
 
-  // Sorting and the set operations between lists are built on the operations
-  // above and join this class later.
+  // Orders the items in place by Compare with a partition sort: the pivot is
+  // the item in the middle slot of each part, the left part is sorted by
+  // recursion and the right part by the loop. Not stable: items that compare
+  // equal may change places, in an order fixed by the algorithm. Compare must
+  // order consistently and return 0 for an item against itself, since the
+  // scans rely on the pivot to stop them. No checks and no notifications; an
+  // exception from Compare leaves some permutation of the items. A list
+  // without items never calls Compare. O(n log n) comparisons on average,
+  // O(n^2) in the worst case.
+  void Sort(TListCloneSortCompare Compare);
+
+  // With ListB, this list first becomes a copy of ListA and AOperator then
+  // combines it with ListB; without, AOperator combines it with ListA.
+  // Membership is IndexOf: the same address. Items enter and leave only
+  // through Add, Delete and Clear, each with its notification. Takes time
+  // proportional to the product of the two lengths. Lists that alias this
+  // one are read as they were before the call.
+  void Assign(const TListClone& ListA, TListCloneAssignOp AOperator,
+              const TListClone* ListB = nullptr);
 
  protected:
   // Enlarges the capacity by one step through SetCapacity: 4 while the
@@ -109,6 +140,14 @@ class TListClone {
   }
   void CheckIndex(int32_t Index) const;
   void CheckInvariant() const;
+  // The steps of Assign, each with Source as the other list.
+  void Combine(const TListClone& Source, TListCloneAssignOp AOperator);
+  void CopyFrom(const TListClone& Source);
+  // Deletes, last first, the items that Source holds (Held) or lacks.
+  void DeleteWhere(const TListClone& Source, bool Held);
+  void AddMissing(const TListClone& Source);
+  void SymmetricDifference(const TListClone& Source);
+  void KeepSourceUnique(const TListClone& Source);
 
   PPointerList FList = nullptr;
   int32_t FCount = 0;
