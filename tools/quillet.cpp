@@ -1,9 +1,10 @@
-// quillet: the line commands of the editor menu as a command-line filter.
+// quillet: the line commands of the editor menu and the character-class
+// conversions as a command-line filter.
 //
 // quillet [OPTIONS] COMMAND [FILE...] decodes each input, rewrites the whole
-// text with ApplyLineCommand and encodes the result in the input's own
-// encoding. Exit status: 0 success, 1 a file could not be read or written,
-// 2 invalid input or a usage error.
+// text with ApplyLineCommand or converts it with ConvertCharClass, and
+// encodes the result in the input's own encoding. Exit status: 0 success,
+// 1 a file could not be read or written, 2 invalid input or a usage error.
 #include <string.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "StringUnit/CharClass.h"
 #include "tools/FileIO.h"
 #include "tools/TextEncoding.h"
 #include "transforms/LineCommands.h"
@@ -51,8 +53,44 @@ constexpr TCommandInfo Commands[] = {
     {9, "pad-tabs", u"行末空白埋め", u"+1タブ", "pad line ends with tabs past the widest line"},
 };
 
+// A character-class conversion, offered by name only.
+struct TConversionInfo {
+  TCharClassConversion Kind;
+  std::string_view Name;
+  std::string_view Summary;
+};
+
+constexpr TConversionInfo Conversions[] = {
+    {ccUpperCase, "upper", "half- and full-width Latin letters to upper case"},
+    {ccLowerCase, "lower", "half- and full-width Latin letters to lower case"},
+    {ccFullWidthLetters, "fullwidth-letters", "half-width Latin letters to full-width"},
+    {ccHalfWidthLetters, "halfwidth-letters", "full-width Latin letters to half-width"},
+    {ccFullWidthSymbols, "fullwidth-symbols", "ASCII symbols and the space to full-width"},
+    {ccHalfWidthSymbols, "halfwidth-symbols", "full-width symbols and U+3000 to ASCII"},
+    {ccFullWidthNumbers, "fullwidth-digits", "digits and - + / . to full-width"},
+    {ccHalfWidthNumbers, "halfwidth-digits", "full-width digits and - + / . to ASCII"},
+    {ccFullWidthKatakana, "fullwidth-katakana", "half-width katakana to full-width"},
+    {ccHalfWidthKatakana, "halfwidth-katakana", "full-width katakana to half-width"},
+    {ccHiragana, "hiragana", "half- and full-width katakana to hiragana"},
+    {ccKatakana, "katakana", "hiragana to full-width katakana"},
+};
+
+// What the filter does to the whole text: one line command of the menu or
+// one character-class conversion.
+struct TTransform {
+  bool IsConversion = false;
+  uint8_t Id = 0;  // the line command, or the TCharClassConversion kind
+};
+
+String ApplyTransform(const TTransform& Transform, StringView Text) {
+  if (!Transform.IsConversion) return ApplyLineCommand(Text, Transform.Id);
+  String Result(Text);
+  ConvertCharClass(Result, static_cast<TCharClassConversion>(Transform.Id));
+  return Result;
+}
+
 struct TOptions {
-  uint8_t CommandId = 0;
+  TTransform Transform;
   TEncoding Encoding = TEncoding::Auto;
   bool InPlace = false;
   std::vector<std::string> Files;
@@ -78,9 +116,14 @@ void PrintError(std::string_view Subject, std::string_view Message) {
   WriteAll(STDERR_FILENO, Line);
 }
 
-std::optional<uint8_t> ParseCommand(std::string_view Arg) {
+std::optional<TTransform> ParseCommand(std::string_view Arg) {
   for (const TCommandInfo& Command : Commands) {
-    if (Arg == Command.Name || Arg == std::to_string(Command.Id)) return Command.Id;
+    if (Arg == Command.Name || Arg == std::to_string(Command.Id)) {
+      return TTransform{false, Command.Id};
+    }
+  }
+  for (const TConversionInfo& Conversion : Conversions) {
+    if (Arg == Conversion.Name) return TTransform{true, Conversion.Kind};
   }
   return std::nullopt;
 }
@@ -125,9 +168,9 @@ TParsedArguments ParseArguments(int Argc, char** Argv) {
     }
   }
   if (Operands.empty()) return UsageError("missing COMMAND");
-  const std::optional<uint8_t> Id = ParseCommand(Operands.front());
-  if (!Id) return UsageError("unknown command '" + Operands.front() + "'");
-  Options.CommandId = *Id;
+  const std::optional<TTransform> Transform = ParseCommand(Operands.front());
+  if (!Transform) return UsageError("unknown command '" + Operands.front() + "'");
+  Options.Transform = *Transform;
   Options.Files.assign(Operands.begin() + 1, Operands.end());
   if (Options.InPlace && Options.Files.empty()) return UsageError("--in-place needs a FILE");
   return Parsed;
@@ -152,7 +195,8 @@ std::string HelpText() {
   std::string Help = UsageLine();
   Help +=
       "Rewrites the indent or the line ends of every line of each FILE (standard\n"
-      "input without one) and writes the result to standard output.\n\n"
+      "input without one), or converts the character classes of its whole text,\n"
+      "and writes the result to standard output.\n\n"
       "COMMAND, by number or name, with its label in the editor's menu:\n";
   StringView Heading;
   for (const TCommandInfo& Command : Commands) {
@@ -165,6 +209,11 @@ std::string HelpText() {
     Help += PaddedTo(Key, 18, Key.size());
     Help += PaddedTo(Utf8(Command.Label), 16, TerminalWidth(Command.Label));
     Help.append(Command.Summary).append("\n");
+  }
+  Help += "\nCOMMAND, by name, converting the character classes of the whole text:\n";
+  for (const TConversionInfo& Conversion : Conversions) {
+    Help += PaddedTo("  " + std::string(Conversion.Name), 22, Conversion.Name.size() + 2);
+    Help.append(Conversion.Summary).append("\n");
   }
   Help +=
       "\nOptions:\n"
@@ -201,7 +250,7 @@ TFiltered FilterBytes(std::string_view Input, const TOptions& Options) {
     }
     return Result;
   }
-  const String NewText = ApplyLineCommand(Decoded.Text, Options.CommandId);
+  const String NewText = ApplyTransform(Options.Transform, Decoded.Text);
   if (NewText == Decoded.Text) return Result;
 
   const std::string_view Body = Input.substr(Decoded.BomLength);

@@ -63,6 +63,32 @@ MODELS = {
 }
 
 
+# Character-class conversions: (command, input, expected output), worked out
+# from the conversion tables.
+CONVERSIONS = [
+    ("upper", "ａｂｃ abz\r\nＸ漢1", "ＡＢＣ ABZ\r\nＸ漢1"),
+    ("lower", "ＡＢＣ ABZ\nｘ", "ａｂｃ abz\nｘ"),
+    ("fullwidth-letters", "Az ｂ1\n", "Ａｚ ｂ1\n"),
+    ("halfwidth-letters", "Ａｚ b１\n", "Az b１\n"),
+    ("fullwidth-symbols", "\\'\" a!~\n", "￥’”" + IDSP + "a！~\n"),
+    ("halfwidth-symbols", "￥’”" + IDSP + "＼！\n", "\\'\" ＼!\n"),
+    ("fullwidth-digits", "09-+/.a\r", "０９－＋／．a\r"),
+    ("halfwidth-digits", "０９－＋／．ａ\r", "09-+/.ａ\r"),
+    ("fullwidth-katakana", "ｶﾞ\r\nﾊﾟｱﾟ ｳﾞ\nﾞ", "ガ\r\nパア゜ ウﾞ\nﾞ"),
+    ("halfwidth-katakana", "ガパ\nアヴ", "ｶﾞﾊﾟ\nｱヴ"),
+    ("hiragana", "ｶﾞカー「ヴ\n", "がかー「ヴ\n"),
+    ("katakana", "がゐ\nあ", "ガゐ\nア"),
+]
+
+
+def is_cp932(data):
+    try:
+        data.decode("cp932")
+        return True
+    except UnicodeDecodeError:
+        return False
+
+
 def random_texts(count, alphabet, seed=7):
     rng = random.Random(seed)
     return ["".join(rng.choice(alphabet) for _ in range(rng.randint(0, 40))) for _ in range(count)]
@@ -257,6 +283,58 @@ class FilterTest(unittest.TestCase):
                 self.assertIn(b"<stdout>", result.stderr)
                 self.assertEqual(len(result.stderr.splitlines()), 1)
 
+    def test_conversions_in_every_form(self):
+        for command, text, expected in CONVERSIONS:
+            for name, codec, bom, option in FORMS:
+                data = bom + text.encode(codec)
+                # Without a mark only UTF-8, and CP932 that is not UTF-8, are recognised.
+                detected = bom or codec == "utf-8" or (codec == "cp932" and data != text.encode())
+                for options in [["-e", option]] + ([[]] if detected else []):
+                    with self.subTest(command=command, form=name, options=options):
+                        self.assertOk(run(options + [command], data), bom + expected.encode(codec))
+
+    def test_conversions_keep_every_character_in_cp932(self):
+        # Every single-byte character and every character of the CP932 rows
+        # holding the symbols, the Latin letters, the digits and the kana:
+        # each result must be written back in CP932 and agree with the UTF-8 run.
+        chars = [bytes([b]) for b in [*range(0x20, 0x7F), *range(0xA1, 0xE0)]]
+        chars += [bytes([lead, trail]) for lead in range(0x81, 0x85)
+                  for trail in [*range(0x40, 0x7F), *range(0x80, 0xFD)]]
+        data = b"".join(c for c in chars if is_cp932(c))
+        for command, _, _ in CONVERSIONS:
+            with self.subTest(command=command):
+                by_utf8 = run([command], data.decode("cp932").encode())
+                self.assertEqual((by_utf8.returncode, by_utf8.stderr), (0, b""))
+                self.assertNotEqual(by_utf8.stdout, data.decode("cp932").encode())
+                by_cp932 = run(["-e", "cp932", command], data)
+                self.assertEqual((by_cp932.returncode, by_cp932.stderr), (0, b""))
+                self.assertEqual(by_cp932.stdout.decode("cp932"), by_utf8.stdout.decode())
+
+    def test_conversions_unchanged_and_refused(self):
+        path = self.file("kana.txt", "ｶﾞｷ\r\n".encode("cp932"))
+        kept = self.file("kept.txt", b"\x87\x90ABC")  # a duplicate CP932 form, upper case
+        before = os.stat(kept)
+        self.assertOk(run(["-i", "fullwidth-katakana", path, kept]), b"")
+        self.assertEqual(self.read(path), "ガキ\r\n".encode("cp932"))
+        after = os.stat(kept)
+        self.assertEqual((after.st_ino, after.st_mtime_ns), (before.st_ino, before.st_mtime_ns))
+        cases = [
+            # (command, options, bytes, exit status, stdout, in stderr)
+            ("upper", [], b"\x87\x90ABC\n", 0, b"\x87\x90ABC\n", b""),
+            ("katakana", [], "\U0001F600 漢\n".encode(), 0, "\U0001F600 漢\n".encode(), b""),
+            ("lower", ["-e", "utf-16le"], "\ud800A".encode("utf-16-le", "surrogatepass"), 0,
+             "\ud800a".encode("utf-16-le", "surrogatepass"), b""),
+            ("lower", [], b"\x87\x90ABC\n", 2, b"", b"byte offset 0"),
+            ("hiragana", ["-e", "utf-8"], b"\xb6\xde", 2, b"", b"byte offset 0"),
+            ("Upper", [], b"a", 2, b"", b"unknown command 'Upper'"),
+            ("12", [], b"a", 2, b"", b"unknown command '12'"),
+        ]
+        for command, options, data, status, stdout, message in cases:
+            with self.subTest(command=command, data=data):
+                result = run(options + [command], data)
+                self.assertEqual((result.returncode, result.stdout), (status, stdout))
+                self.assertIn(message, result.stderr)
+
     def test_help_and_version(self):
         result = run(["--help"])
         self.assertEqual((result.returncode, result.stderr), (0, b""))
@@ -266,6 +344,7 @@ class FilterTest(unittest.TestCase):
                 "3 tabs タブ", "インデント数変更", "4 double x2", "5 halve 1/2",
                 "6 unindent インデント削除", "7 trim 行末空白削除", "行末空白埋め",
                 "8 pad スペース", "9 pad-tabs +1タブ"]
+        rows += [command for command, _, _ in CONVERSIONS]  # a group of their own, by kind
         found = [i for row in rows for i, line in enumerate(help_lines)
                  if line.split()[: len(row.split())] == row.split()]
         self.assertEqual(len(found), len(rows))
