@@ -1,5 +1,7 @@
 #include "plugin/PluginLibrary2.h"
 
+#include <algorithm>
+
 #include "TemplateList/StringRecordList.h"
 #include "plugin/PluginLibrary.h"
 
@@ -11,18 +13,49 @@ int32_t LengthOf(StringView S) {
   return static_cast<int32_t>(S.size());
 }
 
-}  // namespace
+// Where the new text ends up in the editor: it starts at Start and is Length
+// units long.
+struct TWrittenRange {
+  PositionPair Start;
+  int32_t Length;
+};
 
-void WriteBackLines(THostEditor& Host, StringView NewText) {
-  TCommonStringRecordList OldLines;
-  TCommonStringRecordList NewLines;
-  OldLines.SetText(GetSelectedText(Host));
-  NewLines.SetText(NewText);
+// Whether rewriting the common lines one by one would leave a new line that
+// ends in a lone CR right before an old line that starts with LF. The editor
+// would read the two as one line, and every later line would be looked for a
+// line too low. The new text is split afresh, so its lines pair with the old
+// ones only as long as no such join occurs.
+bool RewriteWouldJoinLines(const TRecordList& OldLines, const TRecordList& NewLines) {
+  const int32_t Common = std::min(OldLines.Count(), NewLines.Count());
+  for (int32_t I = 0; I + 1 < OldLines.Count() && I < Common; ++I) {
+    const String& New = NewLines.Items(I);
+    if (GetLineBreakKind(New) == lbCR && OldLines.Items(I + 1).front() == u'\n' &&
+        OldLines.Items(I) != New)
+      return true;
+  }
+  return false;
+}
 
-  PositionPair Start = GetSelectionStart(Host, pkTextLine);
-  const TCaretDirection Direction = GetCaretDirection(Host);
-  int32_t SelectionLength = LengthOf(NewText);
+// Whether the new text, written from column 0 of a line after the first and
+// starting with LF, was taken by a lone CR ending the line before: the caret,
+// just behind what was written, then stands a line higher than it would.
+bool JoinedLineBefore(THostEditor& Host, PositionPair Start, StringView Written,
+                      int32_t CaretLineUnlessJoined) {
+  return Start.Column == 0 && Start.Line > 0 && !Written.empty() && Written.front() == u'\n' &&
+         GetCaretPosition(Host, pkTextLine).Line == CaretLineUnlessJoined - 1;
+}
 
+// The new text then starts inside a CR LF break, where no selection can start:
+// the selection leaves out its first unit.
+void SkipJoinedBreak(TWrittenRange& Written) {
+  Written = {{0, Written.Start.Line}, Written.Length - 1};
+}
+
+// Rewrites only the lines that differ, then inserts or deletes the surplus
+// in one replacement.
+void RewriteLineByLine(THostEditor& Host, const TRecordList& OldLines, const TRecordList& NewLines,
+                       TWrittenRange& Written) {
+  const PositionPair Start = Written.Start;
   // 1 once the first line has been joined to the line before the selection:
   // the lines after it have then moved up by one.
   int32_t Joined = 0;
@@ -45,16 +78,10 @@ void WriteBackLines(THostEditor& Host, StringView NewText) {
     }
     SelectCharacters(Host, LengthOf(Old));
     ReplaceSelection(Host, New);
-    // Within the new text a lone CR is never followed by a line of its own
-    // that starts with LF, but the line before the selection may end in one.
-    if (I == 0 && P.Column == 0 && P.Line > 0 && New.front() == u'\n' &&
-        GetCaretPosition(Host, pkTextLine).Line == P.Line) {
-      // The line before the selection ended in a lone CR and took our LF:
-      // what follows moved up a line, and the new text now starts inside a
-      // CR LF break, where no selection can start.
+    if (I == 0 && JoinedLineBefore(Host, P, New, P.Line + 1)) {
+      // What follows moved up a line.
       Joined = 1;
-      Start = {0, P.Line};
-      SelectionLength -= 1;
+      SkipJoinedBreak(Written);
     }
   }
 
@@ -71,9 +98,34 @@ void WriteBackLines(THostEditor& Host, StringView NewText) {
     SelectCharacters(Host, Surplus);
     ReplaceSelection(Host, u"");
   }
+}
 
-  SetCaretPosition(Host, pkTextLine, Start);
-  SelectCharacters(Host, SelectionLength);
+}  // namespace
+
+void WriteBackLines(THostEditor& Host, StringView NewText) {
+  TCommonStringRecordList OldLines;
+  TCommonStringRecordList NewLines;
+  const String OldText = GetSelectedText(Host);
+  OldLines.SetText(OldText);
+  NewLines.SetText(NewText);
+
+  TWrittenRange Written{GetSelectionStart(Host, pkTextLine), LengthOf(NewText)};
+  const TCaretDirection Direction = GetCaretDirection(Host);
+
+  if (RewriteWouldJoinLines(OldLines, NewLines)) {
+    // The lines cannot be addressed one by one: replace the old text whole.
+    SetCaretPosition(Host, pkTextLine, Written.Start);
+    SelectCharacters(Host, LengthOf(OldText));
+    ReplaceSelection(Host, NewText);
+    const int32_t Breaks = NewLines.Count() - (GetLineBreakKind(NewText) == lbNone ? 1 : 0);
+    if (JoinedLineBefore(Host, Written.Start, NewText, Written.Start.Line + Breaks))
+      SkipJoinedBreak(Written);
+  } else {
+    RewriteLineByLine(Host, OldLines, NewLines, Written);
+  }
+
+  SetCaretPosition(Host, pkTextLine, Written.Start);
+  SelectCharacters(Host, Written.Length);
   RestoreCaretDirection(Host, Direction);
 }
 

@@ -144,6 +144,9 @@ TEST(WriteBackLines, RewritesOnlyWhatChanged) {
       // "a\r" and the trimmed "\n" read back as one line: the lines no longer
       // pair up and all are rewritten.
       {"lone CR meets LF", u"a\r  \nb\r\n  x\r\nend\r\n", u"a\r\nb\r\nx\r\nend\r\n", 5},
+      // Written line by line, "\r" would meet the old "\n" after it and move
+      // the lines below: the text is replaced whole.
+      {"join inside", u"\r \n\r \n\n\r\r", u"\r\n\r\n\n\r\r", 1},
   };
   for (int Direction : {0, 1}) {
     for (const WriteBackRow& Row : Rows) {
@@ -229,8 +232,8 @@ TEST(OnCommand, FailureLeavesRedrawOnAndTextOutsideIntact) {
 // A random document over the characters that matter to the commands.
 std::u16string RandomDocument(std::mt19937& Rng) {
   static const std::u16string_view Pieces[] = {
-      u" ",  u"  ", u"\u3000", u"\t",           u"a",    u"xy",       u"\u3042", u"\r\n", u"\r\n",
-      u"\r", u"\n", u"\n\r",   u"\xD83D\xDE00", u"    ", u"\t\u3000 "};
+      u" ",  u"  ", u"\u3000", u"\t",           u"a",    u"xy",        u"\u3042", u"\r\n",  u"\r\n",
+      u"\r", u"\n", u"\n\r",   u"\xD83D\xDE00", u"    ", u"\t\u3000 ", u"\r \n",  u"\r\t\n"};
   std::uniform_int_distribution<size_t> Count(0, 30), Pick(0, std::size(Pieces) - 1);
   std::u16string Text;
   for (size_t I = Count(Rng); I > 0; --I) Text += Pieces[Pick(Rng)];
@@ -258,7 +261,8 @@ std::pair<int32_t, int32_t> WidenedRange(const TSimEditor& Sim) {
 
 TEST(OnCommand, RandomDocumentsChangeOnlyTheWidenedLines) {
   std::mt19937 Rng(3081);
-  for (int Case = 0; Case < 4000; ++Case) {
+  int WholeReplacements = 0;
+  for (int Case = 0; Case < 6000; ++Case) {
     const std::u16string Document = RandomDocument(Rng);
     const auto Size = static_cast<int32_t>(Document.size());
     std::uniform_int_distribution<int32_t> Offset(0, Size);
@@ -300,18 +304,27 @@ TEST(OnCommand, RandomDocumentsChangeOnlyTheWidenedLines) {
     } else {
       EXPECT_FALSE(Sim.HasSelection()) << Where;
     }
-    // Each replacement rewrites a line that changed, or the surplus.
+    // Each replacement rewrites a line that changed, or the surplus; where a
+    // rewritten line ending in a lone CR would meet an old line starting with
+    // LF, one replacement takes the whole text.
     int32_t ChangedLines = 0;
+    bool Whole = false;
     {
       TCommonStringRecordList Old, New;
       Old.SetText(Document.substr(First, Last - First));
       New.SetText(NewLines);
-      for (int32_t I = 0; I < std::min(Old.Count(), New.Count()); ++I)
-        ChangedLines += Old.Items(I) != New.Items(I);
+      for (int32_t I = 0; I < std::min(Old.Count(), New.Count()); ++I) {
+        const bool Changed = Old.Items(I) != New.Items(I);
+        ChangedLines += Changed;
+        Whole |= Changed && New.Items(I).back() == u'\r' && I + 1 < Old.Count() &&
+                 Old.Items(I + 1).front() == u'\n';
+      }
       ChangedLines += Old.Count() != New.Count();
     }
-    EXPECT_EQ(CountOf(Sim, "MsgReplaceSelection"), ChangedLines) << Where;
+    EXPECT_EQ(CountOf(Sim, "MsgReplaceSelection"), Whole ? 1 : ChangedLines) << Where;
+    WholeReplacements += Whole;
   }
+  EXPECT_GT(WholeReplacements, 0);  // the generator reaches the join case
 }
 
 TEST(HostText, DefendsAgainstLyingEditors) {
