@@ -1,0 +1,15 @@
+# Settings for every Windows target: the lean Unicode Windows headers with
+# strict handle types, and self-contained images that load no compiler
+# runtime DLL (a plug-in cannot count on one beside the host editor).
+add_compile_definitions(NOMINMAX STRICT UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
+
+# The DLL and the programs land side by side, where the test host looks for
+# the DLL by default.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+
+if(MINGW)
+  add_link_options(-static -static-libgcc -static-libstdc++)
+  add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-ffunction-sections>
+                      $<$<COMPILE_LANGUAGE:C,CXX>:-fdata-sections>)
+  add_link_options(-Wl,--gc-sections $<$<NOT:$<CONFIG:Debug>>:-s>)
+endif()

@@ -1,0 +1,82 @@
+// Usage: quillet_testhost [path of quillet.dll]
+// Without an argument the DLL is looked for beside the program. Prints every
+// failed check and closes with "N passed, M failed"; exit code 0 only when
+// every check passed.
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <exception>
+#include <string>
+
+#include "tests/win32/Check.h"
+#include "tests/win32/TestHost.h"
+
+using namespace quillet::wintest;
+
+namespace {
+
+std::wstring DefaultLibraryPath() {
+  wchar_t Program[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, Program, MAX_PATH);
+  std::wstring Path = Program;
+  Path.resize(Path.find_last_of(L"\\/") + 1);
+  return Path + L"quillet.dll";
+}
+
+template <class T>
+bool Resolve(HMODULE Module, const char* Name, T& Export) {
+  Export = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(Module, Name)));
+  Check(Export != nullptr, std::string("export ") + Name + " found by its undecorated name");
+  return Export != nullptr;
+}
+
+template <class F>
+void Timed(const char* Group, F Tests) {
+  const ULONGLONG Start = GetTickCount64();
+  Tests();
+  std::printf("%s: %llu ms\n", Group, static_cast<unsigned long long>(GetTickCount64() - Start));
+  std::fflush(stdout);
+}
+
+int Run(const std::wstring& Path) {
+  std::printf("test host: %d-bit, ANSI code page %u\n", static_cast<int>(sizeof(void*) * 8),
+              GetACP());
+  CheckEqual(GetACP(), 932u, "the system's ANSI code page (run under a Japanese locale)");
+
+  THostWindow Window;
+  TPlugin Plugin;
+  Plugin.Path = Path;
+  Plugin.Module = LoadLibraryW(Path.c_str());
+  if (!Plugin.Module) {
+    std::printf("cannot load %ls (error %lu)\n", Path.c_str(), GetLastError());
+    Check(false, "LoadLibraryW of the plug-in");
+    return FinishReport();
+  }
+  bool Complete = Resolve(Plugin.Module, "OnCommand", Plugin.OnCommand);
+  Complete &= Resolve(Plugin.Module, "QueryStatus", Plugin.QueryStatus);
+  Complete &= Resolve(Plugin.Module, "OnEvents", Plugin.OnEvents);
+  Complete &= Resolve(Plugin.Module, "GetMenuTextID", Plugin.GetMenuTextID);
+  Complete &= Resolve(Plugin.Module, "GetStatusMessageID", Plugin.GetStatusMessageID);
+  Complete &= Resolve(Plugin.Module, "GetBitmapID", Plugin.GetBitmapID);
+  Complete &= Resolve(Plugin.Module, "PlugInProc", Plugin.PlugInProc);
+  if (Complete) {
+    Timed("queries", [&] { TestQueries(Plugin, Window); });  // first: no event value stored yet
+    Timed("module", [&] { TestModule(Plugin); });
+    Timed("commands", [&] { TestCommands(Plugin, Window); });
+  }
+  CheckEqual(Window.Mishaps(), 0, "menus and boxes that needed closing by force");
+  CheckEqual(FreeLibrary(Plugin.Module), TRUE, "FreeLibrary");
+  return FinishReport();
+}
+
+}  // namespace
+
+int wmain(int Argc, wchar_t** Argv) {
+  try {
+    return Run(Argc > 1 ? Argv[1] : DefaultLibraryPath());
+  } catch (const std::exception& Failure) {
+    std::printf("test host aborted: %s\n", Failure.what());
+    return 2;
+  }
+}

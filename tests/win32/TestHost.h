@@ -1,0 +1,35 @@
+// The Windows test host: loads quillet.dll like the host editor does and
+// drives it through its exports against a real window (HostWindow.h).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "tests/win32/HostWindow.h"
+
+namespace quillet::wintest {
+
+// The exports, typed as a host calling through the documented table sees
+// them (see the width rules in plugin/Exports.cpp).
+struct TPlugin {
+  HMODULE Module = nullptr;
+  std::wstring Path;
+  void(WINAPI* OnCommand)(HWND Editor) = nullptr;
+  INT_PTR(WINAPI* QueryStatus)(HWND Editor, LPARAM Passed) = nullptr;
+  void(WINAPI* OnEvents)(HWND Editor, DWORD Flags, DWORD Value) = nullptr;
+  INT_PTR(WINAPI* GetMenuTextID)() = nullptr;
+  INT_PTR(WINAPI* GetStatusMessageID)() = nullptr;
+  INT_PTR(WINAPI* GetBitmapID)() = nullptr;
+  LRESULT(WINAPI* PlugInProc)(HWND Editor, UINT Query, WPARAM WParam, LPARAM LParam) = nullptr;
+};
+
+// Export directory, string table, bitmap and version resources.
+void TestModule(const TPlugin& Plugin);
+// OnEvents (expects a freshly loaded library), QueryStatus, the identifier
+// getters and every PlugInProc query, the uninstall question included.
+void TestQueries(const TPlugin& Plugin, THostWindow& Window);
+// OnCommand through the real popup menu, for every command.
+void TestCommands(const TPlugin& Plugin, THostWindow& Window);
+
+}  // namespace quillet::wintest
