@@ -1,7 +1,8 @@
-// Usage: quillet_testhost [path of quillet.dll]
+// Usage: quillet_testhost [path of quillet.dll] [--demo SAMPLE COMMAND]
 // Without an argument the DLL is looked for beside the program. Prints every
 // failed check and closes with "N passed, M failed"; exit code 0 only when
-// every check passed.
+// every check passed. With --demo it runs the menu's COMMAND (1 to 9) on the
+// whole of the UTF-8 file SAMPLE instead and shows the text before and after.
 #include <windows.h>
 
 #include <cstdio>
@@ -39,7 +40,7 @@ void Timed(const char* Group, F Tests) {
   std::fflush(stdout);
 }
 
-int Run(const std::wstring& Path) {
+int Run(const std::wstring& Path, const wchar_t* DemoSample, UINT DemoCommand) {
   std::printf("test host: %d-bit, ANSI code page %u\n", static_cast<int>(sizeof(void*) * 8),
               GetACP());
   CheckEqual(GetACP(), 932u, "the system's ANSI code page (run under a Japanese locale)");
@@ -60,6 +61,7 @@ int Run(const std::wstring& Path) {
   Complete &= Resolve(Plugin.Module, "GetStatusMessageID", Plugin.GetStatusMessageID);
   Complete &= Resolve(Plugin.Module, "GetBitmapID", Plugin.GetBitmapID);
   Complete &= Resolve(Plugin.Module, "PlugInProc", Plugin.PlugInProc);
+  if (Complete && DemoSample) return RunDemo(Plugin, Window, DemoSample, DemoCommand);
   if (Complete) {
     Timed("queries", [&] { TestQueries(Plugin, Window); });  // first: no event value stored yet
     Timed("module", [&] { TestModule(Plugin); });
@@ -74,7 +76,9 @@ int Run(const std::wstring& Path) {
 
 int wmain(int Argc, wchar_t** Argv) {
   try {
-    return Run(Argc > 1 ? Argv[1] : DefaultLibraryPath());
+    const bool Demo = Argc == 5 && std::wcscmp(Argv[2], L"--demo") == 0;
+    return Run(Argc > 1 ? Argv[1] : DefaultLibraryPath(), Demo ? Argv[3] : nullptr,
+               Demo ? static_cast<UINT>(std::wcstoul(Argv[4], nullptr, 10)) : 0);
   } catch (const std::exception& Failure) {
     std::printf("test host aborted: %s\n", Failure.what());
     return 2;

@@ -31,5 +31,9 @@ void TestModule(const TPlugin& Plugin);
 void TestQueries(const TPlugin& Plugin, THostWindow& Window);
 // OnCommand through the real popup menu, for every command.
 void TestCommands(const TPlugin& Plugin, THostWindow& Window);
+// Runs Command on the whole of a UTF-8 sample file and prints it before and
+// after, blanks made visible.
+int RunDemo(const TPlugin& Plugin, THostWindow& Window, const std::wstring& SamplePath,
+            UINT Command);
 
 }  // namespace quillet::wintest
