@@ -26,12 +26,6 @@ class TFd {
   TFd(const TFd&) = delete;
   TFd& operator=(const TFd&) = delete;
   int Get() const { return Fd_; }
-  // Closes now, so that a late write error is seen; 0 or errno.
-  int Close() {
-    const int Result = close(Fd_) == 0 ? 0 : errno;
-    Fd_ = -1;
-    return Result;
-  }
 
  private:
   int Fd_;
@@ -54,14 +48,12 @@ void SyncFolder(const std::string& Folder) {
   if (Dir.Get() >= 0) fsync(Dir.Get());
 }
 
-int WriteTemporary(int Fd, const struct stat& Old, std::string_view Bytes) {
-  // Owner first: changing it may clear the set-id bits that fchmod then sets.
+// Owner first: changing it may clear the set-id bits that fchmod then sets.
+int CopyOwnerAndMode(int Fd, const struct stat& Old) {
   if (fchown(Fd, Old.st_uid, Old.st_gid) != 0) {
     // Not allowed for others' files: the file then belongs to the caller.
   }
-  if (fchmod(Fd, Old.st_mode & 07777) != 0) return errno;
-  if (const int Error = WriteAll(Fd, Bytes)) return Error;
-  return fsync(Fd) == 0 ? 0 : errno;
+  return fchmod(Fd, Old.st_mode & 07777) == 0 ? 0 : errno;
 }
 
 }  // namespace
@@ -88,15 +80,6 @@ int ReadAll(int Fd, std::string& Bytes) {
   return 0;
 }
 
-int ReadWholeFile(const std::string& Path, std::string& Bytes) {
-  TFd File(open(Path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (File.Get() < 0) return errno;
-  struct stat Info;
-  if (fstat(File.Get(), &Info) != 0) return errno;
-  if (S_ISDIR(Info.st_mode)) return EISDIR;
-  return ReadAll(File.Get(), Bytes);
-}
-
 int WriteAll(int Fd, std::string_view Bytes) {
   while (!Bytes.empty()) {
     const ssize_t Count = write(Fd, Bytes.data(), Bytes.size());
@@ -109,23 +92,86 @@ int WriteAll(int Fd, std::string_view Bytes) {
   return 0;
 }
 
-int ReplaceFileContents(const std::string& Path, std::string_view Bytes) {
-  const std::string Target = ResolvedPath(Path);
+TInput::~TInput() {
+  if (Owned_ && Fd_ >= 0) close(Fd_);
+}
+
+int TInput::OpenFile(const std::string& Path) {
+  const int Fd = open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (Fd < 0) return errno;
+  return Adopt(Fd, true);
+}
+
+int TInput::OpenStdin() {
+  return Adopt(STDIN_FILENO, false);
+}
+
+int TInput::Adopt(int Fd, bool Owned) {
+  Fd_ = Fd;
+  Owned_ = Owned;
+  struct stat Info;
+  if (fstat(Fd, &Info) != 0) return errno;
+  if (S_ISDIR(Info.st_mode)) return EISDIR;
+  if (S_ISREG(Info.st_mode)) {
+    Base_ = lseek(Fd, 0, SEEK_CUR);
+    if (Base_ >= 0) return 0;
+    Base_ = 0;
+  }
+  InMemory_ = true;
+  return ReadAll(Fd, Memory_);
+}
+
+int TInput::ReadAt(uint64_t Offset, char* Into, size_t Size, size_t& Count) {
+  Count = 0;
+  if (InMemory_) {
+    if (Offset < Memory_.size()) Count = Memory_.copy(Into, Size, Offset);
+    return 0;
+  }
+  for (;;) {
+    const ssize_t Read = pread(Fd_, Into, Size, Base_ + static_cast<off_t>(Offset));
+    if (Read >= 0) {
+      Count = static_cast<size_t>(Read);
+      return 0;
+    }
+    if (errno != EINTR) return errno;
+  }
+}
+
+int TFileReplacement::Begin() {
+  Target_ = ResolvedPath(Path_);
   struct stat Old;
-  if (stat(Target.c_str(), &Old) != 0) return errno;
-  const std::string Folder = FolderOf(Target);
-  std::string Temporary = Folder + "/.quillet-XXXXXX";
-  TFd File(mkostemp(Temporary.data(), O_CLOEXEC));
-  if (File.Get() < 0) return errno;
-  int Error = WriteTemporary(File.Get(), Old, Bytes);
-  if (const int CloseError = File.Close(); Error == 0) Error = CloseError;
-  if (Error == 0 && rename(Temporary.c_str(), Target.c_str()) != 0) Error = errno;
+  if (stat(Target_.c_str(), &Old) != 0) return errno;
+  std::string Temporary = FolderOf(Target_) + "/.quillet-XXXXXX";
+  Fd_ = mkostemp(Temporary.data(), O_CLOEXEC);
+  if (Fd_ < 0) return errno;
+  Temporary_ = std::move(Temporary);
+  return CopyOwnerAndMode(Fd_, Old);
+}
+
+int TFileReplacement::Write(std::string_view Bytes) {
+  return WriteAll(Fd_, Bytes);
+}
+
+int TFileReplacement::Commit() {
+  int Error = fsync(Fd_) == 0 ? 0 : errno;
+  const int CloseError = close(Fd_) == 0 ? 0 : errno;
+  Fd_ = -1;
+  if (Error == 0) Error = CloseError;
+  if (Error == 0 && rename(Temporary_.c_str(), Target_.c_str()) != 0) Error = errno;
   if (Error != 0) {
-    unlink(Temporary.c_str());
+    Discard();
     return Error;
   }
-  SyncFolder(Folder);
+  Temporary_.clear();
+  SyncFolder(FolderOf(Target_));
   return 0;
+}
+
+void TFileReplacement::Discard() {
+  if (Fd_ >= 0) close(Fd_);
+  Fd_ = -1;
+  if (!Temporary_.empty()) unlink(Temporary_.c_str());
+  Temporary_.clear();
 }
 
 }  // namespace quillet

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <stdexcept>
 
 namespace quillet {
@@ -35,56 +36,93 @@ bool IsLowSurrogate(char32_t C) {
   return C >= 0xDC00 && C <= 0xDFFF;
 }
 
-size_t DecodeUtf8(std::string_view Bytes, String& Text) {
-  Text.reserve(Text.size() + Bytes.size());
-  const size_t Size = Bytes.size();
+// Eight bytes from P, in the machine's order; only the high bits are looked at.
+uint64_t LoadEight(const uint8_t* P) {
+  uint64_t Word;
+  std::memcpy(&Word, P, sizeof Word);
+  return Word;
+}
+
+constexpr uint64_t HighBits = 0x8080808080808080u;
+
+// The strict UTF-8 decoder: the offset of the first invalid byte of
+// In[0, Size), or NoError. With Store, the characters go to Out, one unit
+// per byte at most (a four-byte sequence gives two); Units counts them
+// either way.
+template <bool Store>
+size_t DecodeUtf8Units(const uint8_t* In, size_t Size, char16_t* Out, size_t& Units) {
+  size_t Count = 0;
+  const auto Put = [Out, &Count](char32_t C) {
+    if constexpr (Store) Out[Count] = static_cast<char16_t>(C);
+    ++Count;
+  };
   size_t I = 0;
+  size_t Error = NoError;
   while (I < Size) {
-    const uint8_t Lead = static_cast<uint8_t>(Bytes[I]);
+    // Runs of ASCII, eight bytes a step.
+    for (; Size - I >= 8 && (LoadEight(In + I) & HighBits) == 0; I += 8) {
+      for (size_t K = 0; K < 8; ++K) Put(In[I + K]);
+    }
+    if (I == Size) break;
+    const uint8_t Lead = In[I];
+    const size_t Left = Size - I;
     if (Lead < 0x80) {
-      Text.push_back(Lead);
-      ++I;
-      continue;
-    }
-    size_t Length;
-    char32_t C;
-    char32_t Min;
-    if (Lead >= 0xC2 && Lead <= 0xDF) {
-      Length = 2, C = Lead & 0x1F, Min = 0x80;
-    } else if ((Lead & 0xF0) == 0xE0) {
-      Length = 3, C = Lead & 0x0F, Min = 0x800;
-    } else if (Lead >= 0xF0 && Lead <= 0xF4) {
-      Length = 4, C = Lead & 0x07, Min = 0x10000;
+      Put(Lead);
+      I += 1;
+    } else if ((Lead & 0xF0) == 0xE0 && Left >= 3) {
+      // Three bytes, as for kana and kanji: U+0800 to U+FFFF, no surrogates.
+      const uint32_t B1 = In[I + 1], B2 = In[I + 2];
+      const char32_t C = (Lead & 0x0F) << 12 | (B1 & 0x3F) << 6 | (B2 & 0x3F);
+      if ((B1 & 0xC0) != 0x80 || (B2 & 0xC0) != 0x80 || C < 0x800 || IsHighSurrogate(C) ||
+          IsLowSurrogate(C)) {
+        Error = I;
+        break;
+      }
+      Put(C);
+      I += 3;
+    } else if (Lead >= 0xC2 && Lead <= 0xDF && Left >= 2 && (In[I + 1] & 0xC0) == 0x80) {
+      Put((Lead & 0x1F) << 6 | (In[I + 1] & 0x3F));
+      I += 2;
+    } else if (Lead >= 0xF0 && Lead <= 0xF4 && Left >= 4 && (In[I + 1] & 0xC0) == 0x80 &&
+               (In[I + 2] & 0xC0) == 0x80 && (In[I + 3] & 0xC0) == 0x80) {
+      const char32_t C = (Lead & 0x07) << 18 | (In[I + 1] & 0x3F) << 12 | (In[I + 2] & 0x3F) << 6 |
+                         (In[I + 3] & 0x3F);
+      if (C < 0x10000 || C > 0x10FFFF) {
+        Error = I;
+        break;
+      }
+      Put(0xD800 + ((C - 0x10000) >> 10));
+      Put(0xDC00 + ((C - 0x10000) & 0x3FF));
+      I += 4;
     } else {
-      return I;
+      Error = I;
+      break;
     }
-    if (Size - I < Length) return I;
-    for (size_t K = 1; K < Length; ++K) {
-      const uint8_t Next = static_cast<uint8_t>(Bytes[I + K]);
-      if ((Next & 0xC0) != 0x80) return I;
-      C = (C << 6) | (Next & 0x3F);
-    }
-    if (C < Min || C > 0x10FFFF || IsHighSurrogate(C) || IsLowSurrogate(C)) return I;
-    if (C < 0x10000) {
-      Text.push_back(static_cast<char16_t>(C));
-    } else {
-      C -= 0x10000;
-      Text.push_back(static_cast<char16_t>(0xD800 + (C >> 10)));
-      Text.push_back(static_cast<char16_t>(0xDC00 + (C & 0x3FF)));
-    }
-    I += Length;
   }
-  return NoError;
+  Units = Count;
+  return Error;
+}
+
+size_t DecodeUtf8(std::string_view Bytes, String& Text) {
+  const size_t Start = Text.size();
+  Text.resize(Start + Bytes.size());
+  size_t Units = 0;
+  const size_t Error = DecodeUtf8Units<true>(reinterpret_cast<const uint8_t*>(Bytes.data()),
+                                             Bytes.size(), Text.data() + Start, Units);
+  Text.resize(Start + Units);
+  return Error;
 }
 
 size_t DecodeUtf16(std::string_view Bytes, bool BigEndian, String& Text) {
   if (Bytes.size() % 2 != 0) return Bytes.size() - 1;
   const int High = BigEndian ? 0 : 1;
-  Text.reserve(Text.size() + Bytes.size() / 2);
+  const size_t Start = Text.size();
+  Text.resize(Start + Bytes.size() / 2);
+  char16_t* Out = Text.data() + Start;
   for (size_t I = 0; I < Bytes.size(); I += 2) {
     const auto Hi = static_cast<uint8_t>(Bytes[I + High]);
     const auto Lo = static_cast<uint8_t>(Bytes[I + 1 - High]);
-    Text.push_back(static_cast<char16_t>(Hi << 8 | Lo));
+    *Out++ = static_cast<char16_t>(Hi << 8 | Lo);
   }
   return NoError;
 }
@@ -102,28 +140,39 @@ void EncodeUtf16(StringView Text, bool BigEndian, std::string& Bytes) {
 }
 
 bool EncodeUtf8(StringView Text, std::string& Bytes) {
-  Bytes.reserve(Bytes.size() + Text.size() * 3);
-  for (size_t I = 0; I < Text.size(); ++I) {
+  // Three bytes a unit at most: a surrogate pair, two units, gives four.
+  const size_t Start = Bytes.size();
+  Bytes.resize(Start + Text.size() * 3);
+  auto* Out = reinterpret_cast<uint8_t*>(Bytes.data() + Start);
+  const size_t Size = Text.size();
+  for (size_t I = 0; I < Size; ++I) {
+    // Runs of ASCII, four units a step.
+    for (; Size - I >= 4 && (Text[I] | Text[I + 1] | Text[I + 2] | Text[I + 3]) < 0x80;
+         I += 4, Out += 4) {
+      for (size_t K = 0; K < 4; ++K) Out[K] = static_cast<uint8_t>(Text[I + K]);
+    }
+    if (I == Size) break;
     char32_t C = Text[I];
     if (C < 0x80) {
-      Bytes.push_back(static_cast<char>(C));
+      *Out++ = static_cast<uint8_t>(C);
     } else if (C < 0x800) {
-      Bytes.push_back(static_cast<char>(0xC0 | C >> 6));
-      Bytes.push_back(static_cast<char>(0x80 | (C & 0x3F)));
+      *Out++ = static_cast<uint8_t>(0xC0 | C >> 6);
+      *Out++ = static_cast<uint8_t>(0x80 | (C & 0x3F));
     } else if (!IsHighSurrogate(C) && !IsLowSurrogate(C)) {
-      Bytes.push_back(static_cast<char>(0xE0 | C >> 12));
-      Bytes.push_back(static_cast<char>(0x80 | (C >> 6 & 0x3F)));
-      Bytes.push_back(static_cast<char>(0x80 | (C & 0x3F)));
-    } else if (IsHighSurrogate(C) && I + 1 < Text.size() && IsLowSurrogate(Text[I + 1])) {
+      *Out++ = static_cast<uint8_t>(0xE0 | C >> 12);
+      *Out++ = static_cast<uint8_t>(0x80 | (C >> 6 & 0x3F));
+      *Out++ = static_cast<uint8_t>(0x80 | (C & 0x3F));
+    } else if (IsHighSurrogate(C) && I + 1 < Size && IsLowSurrogate(Text[I + 1])) {
       C = 0x10000 + ((C - 0xD800) << 10) + (Text[++I] - 0xDC00);
-      Bytes.push_back(static_cast<char>(0xF0 | C >> 18));
-      Bytes.push_back(static_cast<char>(0x80 | (C >> 12 & 0x3F)));
-      Bytes.push_back(static_cast<char>(0x80 | (C >> 6 & 0x3F)));
-      Bytes.push_back(static_cast<char>(0x80 | (C & 0x3F)));
+      *Out++ = static_cast<uint8_t>(0xF0 | C >> 18);
+      *Out++ = static_cast<uint8_t>(0x80 | (C >> 12 & 0x3F));
+      *Out++ = static_cast<uint8_t>(0x80 | (C >> 6 & 0x3F));
+      *Out++ = static_cast<uint8_t>(0x80 | (C & 0x3F));
     } else {
       return false;
     }
   }
+  Bytes.resize(reinterpret_cast<char*>(Out) - Bytes.data());
   return true;
 }
 
@@ -202,23 +251,26 @@ const char* EncodingName(TEncoding Encoding) {
   }
 }
 
-TDecodedText DecodeInput(std::string_view Bytes, TEncoding Requested) {
-  TDecodedText Result;
-  if (Requested == TEncoding::Auto) {
-    for (const TEncoding Marked : {TEncoding::Utf8, TEncoding::Utf16LE, TEncoding::Utf16BE}) {
-      if (Bytes.starts_with(BomOf(Marked))) Requested = Marked;
+TByteOrderMark FindByteOrderMark(std::string_view Bytes, TEncoding Requested) {
+  for (const TEncoding Marked : {TEncoding::Utf8, TEncoding::Utf16LE, TEncoding::Utf16BE}) {
+    if ((Requested == TEncoding::Auto || Requested == Marked) && Bytes.starts_with(BomOf(Marked))) {
+      return {Marked, BomOf(Marked).size()};
     }
   }
-  if (Requested == TEncoding::Auto) {
+  return {Requested, 0};
+}
+
+TDecodedText DecodeInput(std::string_view Bytes, TEncoding Requested) {
+  TDecodedText Result;
+  const TByteOrderMark Mark = FindByteOrderMark(Bytes, Requested);
+  Result.BomLength = Mark.Length;
+  Result.Encoding = Mark.Encoding;
+  if (Result.Encoding == TEncoding::Auto) {
     Result.Encoding = TEncoding::Utf8;
     if (DecodeUtf8(Bytes, Result.Text) == NoError) return Result;
     Result.Text.clear();
     Result.Encoding = TEncoding::Cp932;
-  } else {
-    Result.Encoding = Requested;
   }
-  const std::string_view Bom = BomOf(Result.Encoding);
-  if (!Bom.empty() && Bytes.starts_with(Bom)) Result.BomLength = Bom.size();
   const size_t Error = DecodeText(Bytes.substr(Result.BomLength), Result.Encoding, Result.Text);
   if (Error != NoError) Result.ErrorOffset = Result.BomLength + Error;
   return Result;
@@ -236,6 +288,22 @@ size_t DecodeText(std::string_view Bytes, TEncoding Encoding, String& Text) {
       return DecodeCp932(Bytes, Text);
     default:
       return 0;
+  }
+}
+
+size_t ValidateText(std::string_view Bytes, TEncoding Encoding) {
+  size_t Units = 0;
+  switch (Encoding) {
+    case TEncoding::Utf8:
+      return DecodeUtf8Units<false>(reinterpret_cast<const uint8_t*>(Bytes.data()), Bytes.size(),
+                                    nullptr, Units);
+    case TEncoding::Utf16LE:
+    case TEncoding::Utf16BE:
+      return Bytes.size() % 2 != 0 ? Bytes.size() - 1 : NoError;
+    default: {
+      String Text;
+      return DecodeText(Bytes, Encoding, Text);
+    }
   }
 }
 

@@ -25,6 +25,20 @@ const char* EncodingName(TEncoding Encoding);
 // Marks "no invalid byte".
 constexpr size_t NoError = SIZE_MAX;
 
+// A byte-order mark: the encoding it names and its length in bytes.
+struct TByteOrderMark {
+  TEncoding Encoding = TEncoding::Auto;
+  size_t Length = 0;
+};
+
+// The longest mark: how much of an input FindByteOrderMark needs to see.
+constexpr size_t MaxByteOrderMarkLength = 3;
+
+// The mark at the start of Bytes as Requested accepts it: with Auto any of the
+// UTF-8, UTF-16LE and UTF-16BE marks, with a UTF encoding its own only, with
+// CP932 none. Without an accepted mark, Length is 0 and Encoding is Requested.
+TByteOrderMark FindByteOrderMark(std::string_view Bytes, TEncoding Requested);
+
 struct TDecodedText {
   TEncoding Encoding = TEncoding::Auto;  // the encoding used, never Auto
   size_t BomLength = 0;                  // bytes of the byte-order mark
@@ -45,6 +59,9 @@ TDecodedText DecodeInput(std::string_view Bytes, TEncoding Requested);
 // nothing beyond U+10FFFF, no truncated sequence. UTF-16 surrogates are taken
 // as they are, paired or not; only an odd trailing byte is invalid.
 size_t DecodeText(std::string_view Bytes, TEncoding Encoding, String& Text);
+
+// What DecodeText returns for Bytes, without keeping the characters.
+size_t ValidateText(std::string_view Bytes, TEncoding Encoding);
 
 // Appends Text in Encoding to Bytes. False when a character has no form in
 // it (a lone surrogate outside UTF-16, a character missing from CP932); Bytes

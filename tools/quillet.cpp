@@ -1,14 +1,28 @@
 // quillet: the line commands of the editor menu and the character-class
 // conversions as a command-line filter.
 //
-// quillet [OPTIONS] COMMAND [FILE...] decodes each input, rewrites the whole
-// text with ApplyLineCommand or converts it with ConvertCharClass, and
-// encodes the result in the input's own encoding. Exit status: 0 success,
-// 1 a file could not be read or written, 2 invalid input or a usage error.
+// quillet [OPTIONS] COMMAND [FILE...] decodes each input, rewrites its text
+// with ApplyLineCommand or converts it with ConvertCharClass, and encodes the
+// result in the input's own encoding. Exit status: 0 success, 1 a file could
+// not be read or written, 2 invalid input or a usage error.
+//
+// An input goes through about a megabyte at a time, in blocks of whole lines
+// (tools/BlockFilter.h), so that a file of any size needs little memory; the
+// result is byte for byte that of the whole text at once. Nothing of an
+// input that turns out invalid is written:
+// - standard output cannot take back what it got, so each input is first
+//   read through once without writing (which commands 8 and 9 need anyway
+//   to find the widest line): a regular file is read twice, and anything
+//   else (a pipe) is held in memory to be read twice;
+// - a file rewritten in place is written to a temporary file that replaces
+//   it only once all of it has gone through.
 #include <string.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdlib>
 #include <cstdint>
 #include <exception>
 #include <optional>
@@ -17,6 +31,7 @@
 #include <vector>
 
 #include "StringUnit/CharClass.h"
+#include "tools/BlockFilter.h"
 #include "tools/FileIO.h"
 #include "tools/TextEncoding.h"
 #include "transforms/LineCommands.h"
@@ -75,22 +90,15 @@ constexpr TConversionInfo Conversions[] = {
     {ccKatakana, "katakana", "hiragana to full-width katakana"},
 };
 
-// What the filter does to the whole text: one line command of the menu or
-// one character-class conversion.
-struct TTransform {
-  bool IsConversion = false;
-  uint8_t Id = 0;  // the line command, or the TCharClassConversion kind
-};
-
-String ApplyTransform(const TTransform& Transform, StringView Text) {
-  if (!Transform.IsConversion) return ApplyLineCommand(Text, Transform.Id);
-  String Result(Text);
-  ConvertCharClass(Result, static_cast<TCharClassConversion>(Transform.Id));
-  return Result;
-}
+// Bytes read at a time: what bounds the memory that an input needs, besides
+// its longest line. The environment variable QUILLET_BLOCK_SIZE sets it, for
+// tests that put block boundaries everywhere.
+constexpr size_t DefaultBlockSize = size_t{1} << 20;
+constexpr const char* BlockSizeVariable = "QUILLET_BLOCK_SIZE";
 
 struct TOptions {
   TTransform Transform;
+  size_t BlockSize = DefaultBlockSize;
   TEncoding Encoding = TEncoding::Auto;
   bool InPlace = false;
   std::vector<std::string> Files;
@@ -126,6 +134,14 @@ std::optional<TTransform> ParseCommand(std::string_view Arg) {
     if (Arg == Conversion.Name) return TTransform{true, Conversion.Kind};
   }
   return std::nullopt;
+}
+
+// A positive decimal number.
+std::optional<size_t> ParseBlockSize(std::string_view Text) {
+  size_t Size = 0;
+  const auto [End, Error] = std::from_chars(Text.data(), Text.data() + Text.size(), Size);
+  if (Error != std::errc() || End != Text.data() + Text.size() || Size == 0) return std::nullopt;
+  return Size;
 }
 
 TParsedArguments UsageError(std::string Problem) {
@@ -173,6 +189,11 @@ TParsedArguments ParseArguments(int Argc, char** Argv) {
   Options.Transform = *Transform;
   Options.Files.assign(Operands.begin() + 1, Operands.end());
   if (Options.InPlace && Options.Files.empty()) return UsageError("--in-place needs a FILE");
+  if (const char* Value = getenv(BlockSizeVariable)) {
+    const std::optional<size_t> Size = ParseBlockSize(Value);
+    if (!Size) return UsageError(std::string("invalid ") + BlockSizeVariable + " '" + Value + "'");
+    Options.BlockSize = *Size;
+  }
   return Parsed;
 }
 
@@ -231,45 +252,57 @@ std::string HelpText() {
   return Help;
 }
 
-// One input through decode, transform and encode.
-struct TFiltered {
-  bool Changed = false;
-  std::string Output;   // the new bytes, when Changed
-  std::string Problem;  // why the input is refused; empty when it is not
+// Standard output, block by block.
+class TStdoutSink final : public TBlockSink {
+ public:
+  int Put(uint64_t, std::string_view, std::string_view Output, bool) override {
+    return WriteAll(STDOUT_FILENO, Output);
+  }
+  // Never called: standard output gets an input only after it has been
+  // checked, and with it the encoding settled.
+  void Discard() override {}
 };
 
-TFiltered FilterBytes(std::string_view Input, const TOptions& Options) {
-  TFiltered Result;
-  const TDecodedText Decoded = DecodeInput(Input, Options.Encoding);
-  const std::string Encoding = EncodingName(Decoded.Encoding);
-  if (Decoded.ErrorOffset != NoError) {
-    Result.Problem =
-        "invalid " + Encoding + " at byte offset " + std::to_string(Decoded.ErrorOffset);
-    if (Options.Encoding == TEncoding::Auto && Decoded.BomLength == 0) {
-      Result.Problem += " (the input is not UTF-8 either)";
-    }
-    return Result;
-  }
-  const String NewText = ApplyTransform(Options.Transform, Decoded.Text);
-  if (NewText == Decoded.Text) return Result;
+// A file rewritten in place. The temporary file is made at the first block
+// that changes, and the bytes before that block are copied into it from the
+// input: a file that does not change is not touched, nor is its folder.
+class TInPlaceSink final : public TBlockSink {
+ public:
+  TInPlaceSink(TInput& Input, const std::string& Path) : Input_(Input), Replacement_(Path) {}
 
-  const std::string_view Body = Input.substr(Decoded.BomLength);
-  if (const size_t Loss = FindRoundTripLoss(Body, Decoded.Text, Decoded.Encoding);
-      Loss != NoError) {
-    Result.Problem = "the " + Encoding + " character at byte offset " +
-                     std::to_string(Decoded.BomLength + Loss) +
-                     " would be written back in a different byte form";
-    return Result;
+  int Put(uint64_t Offset, std::string_view, std::string_view Output, bool Changed) override {
+    if (!Replacement_.Begun()) {
+      if (!Changed) return 0;
+      if (const int Error = Replacement_.Begin()) return Error;
+      if (const int Error = CopyInput(Offset)) return Error;
+    }
+    return Replacement_.Write(Output);
   }
-  Result.Output.reserve(Input.size() + Input.size() / 4);
-  Result.Output.assign(Input.substr(0, Decoded.BomLength));
-  if (!EncodeText(NewText, Decoded.Encoding, Result.Output)) {
-    Result.Problem = "the result cannot be written in " + Encoding;
-    return Result;
+  void Discard() override { Replacement_.Discard(); }
+  int Commit() { return Replacement_.Commit(); }
+
+ private:
+  static constexpr size_t CopySize = size_t{1} << 20;
+
+  // The input's bytes before End, unchanged.
+  int CopyInput(uint64_t End) {
+    std::string Buffer(std::min<uint64_t>(End, CopySize), '\0');
+    for (uint64_t Offset = 0; Offset < End;) {
+      size_t Count = 0;
+      const size_t Size = std::min<uint64_t>(Buffer.size(), End - Offset);
+      if (const int Error = Input_.ReadAt(Offset, Buffer.data(), Size, Count)) return Error;
+      if (Count == 0) return EIO;  // the file has shrunk meanwhile
+      if (const int Error = Replacement_.Write(std::string_view(Buffer.data(), Count))) {
+        return Error;
+      }
+      Offset += Count;
+    }
+    return 0;
   }
-  Result.Changed = true;
-  return Result;
-}
+
+  TInput& Input_;
+  TFileReplacement Replacement_;
+};
 
 // One run over all inputs; the exit status is the worst seen.
 class TFilterRun {
@@ -298,45 +331,90 @@ class TFilterRun {
     Fail(Subject, std::string(What) + ": " + strerror(Error), esIoError);
   }
 
-  // The filtered bytes of Input, or nullopt after reporting a refusal.
-  std::optional<TFiltered> Filter(std::string_view Subject, std::string_view Input) {
-    try {
-      TFiltered Filtered = FilterBytes(Input, Options_);
-      if (Filtered.Problem.empty()) return Filtered;
-      Fail(Subject, Filtered.Problem, esBadInput);
-    } catch (const std::exception& Error) {
-      Fail(Subject, Error.what(), esIoError);
-    }
-    return std::nullopt;
-  }
-
-  void Emit(std::string_view Bytes) {
-    if (const int Error = WriteAll(STDOUT_FILENO, Bytes)) {
-      FailSystem(StdoutName, "write error", Error);
-      StdoutBroken_ = true;
-    }
-  }
-
   void FilterStdin() {
-    std::string Input;
-    if (const int Error = ReadAll(STDIN_FILENO, Input)) {
-      return FailSystem(StdinName, "cannot read", Error);
-    }
-    if (const auto Filtered = Filter(StdinName, Input)) {
-      Emit(Filtered->Changed ? Filtered->Output : Input);
-    }
+    TInput Input;
+    if (const int Error = Input.OpenStdin()) return FailSystem(StdinName, "cannot read", Error);
+    FilterInput(StdinName, Input, nullptr);
   }
 
   void FilterFile(const std::string& Path) {
-    std::string Input;
-    if (const int Error = ReadWholeFile(Path, Input)) return FailSystem(Path, "cannot read", Error);
-    const auto Filtered = Filter(Path, Input);
-    if (!Filtered) return;
-    if (!Options_.InPlace) return Emit(Filtered->Changed ? Filtered->Output : Input);
-    if (!Filtered->Changed) return;
-    if (const int Error = ReplaceFileContents(Path, Filtered->Output)) {
-      FailSystem(Path, "cannot write", Error);
+    TInput Input;
+    if (const int Error = Input.OpenFile(Path)) return FailSystem(Path, "cannot read", Error);
+    FilterInput(Path, Input, Options_.InPlace ? &Path : nullptr);
+  }
+
+  // Input to standard output, or back into the file InPlace.
+  void FilterInput(std::string_view Subject, TInput& Input, const std::string* InPlace) {
+    try {
+      TBlockFilter Filter(Input, Options_.Transform, Options_.Encoding, Options_.BlockSize);
+      if (const int Error = Filter.Start()) return FailSystem(Subject, "cannot read", Error);
+      if (InPlace) return RewriteInPlace(*InPlace, Input, Filter);
+      WriteToStdout(Subject, Filter);
+    } catch (const std::exception& Error) {
+      Fail(Subject, Error.what(), esIoError);
     }
+  }
+
+  // A changed text must not lose a CP932 byte form anywhere, and standard
+  // output gets nothing before that is known: when the check finds such a
+  // character, a dry run looks for a change first.
+  void WriteToStdout(std::string_view Subject, TBlockFilter& Filter) {
+    if (!Succeeded(Subject, Filter, Filter.Check(), false)) return;
+    if (Filter.RoundTripLoss() != NoError) {
+      const TFilterResult Trial = Filter.Run(nullptr, true);
+      if (!Succeeded(Subject, Filter, Trial, false)) return;
+      if (Trial.Changed) return FailRoundTrip(Subject, Filter);
+    }
+    TStdoutSink Sink;
+    Succeeded(Subject, Filter, Filter.Run(&Sink, false), true);
+  }
+
+  void RewriteInPlace(const std::string& Path, TInput& Input, TBlockFilter& Filter) {
+    TInPlaceSink Sink(Input, Path);
+    const TFilterResult Result = Filter.Run(&Sink, false);
+    if (!Succeeded(Path, Filter, Result, false) || !Result.Changed) return;
+    if (Filter.RoundTripLoss() != NoError) return FailRoundTrip(Path, Filter);
+    if (const int Error = Sink.Commit()) FailSystem(Path, "cannot write", Error);
+  }
+
+  // Reports a pass that did not get through the input; true when it did.
+  // ToStdout: the pass wrote to standard output rather than into Subject.
+  bool Succeeded(std::string_view Subject, const TBlockFilter& Filter, const TFilterResult& Result,
+                 bool ToStdout) {
+    const std::string Encoding = EncodingName(Filter.Encoding());
+    switch (Result.Outcome) {
+      case TFilterOutcome::Done:
+        return true;
+      case TFilterOutcome::ReadError:
+        FailSystem(Subject, "cannot read", Result.Error);
+        break;
+      case TFilterOutcome::WriteError:
+        if (ToStdout) {
+          FailSystem(StdoutName, "write error", Result.Error);
+          StdoutBroken_ = true;
+        } else {
+          FailSystem(Subject, "cannot write", Result.Error);
+        }
+        break;
+      case TFilterOutcome::Invalid:
+        Fail(Subject,
+             "invalid " + Encoding + " at byte offset " + std::to_string(Result.Offset) +
+                 (Filter.Unmarked() ? " (the input is not UTF-8 either)" : ""),
+             esBadInput);
+        break;
+      case TFilterOutcome::Unencodable:
+        Fail(Subject, "the result cannot be written in " + Encoding, esBadInput);
+        break;
+    }
+    return false;
+  }
+
+  void FailRoundTrip(std::string_view Subject, const TBlockFilter& Filter) {
+    Fail(Subject,
+         std::string("the ") + EncodingName(Filter.Encoding()) + " character at byte offset " +
+             std::to_string(Filter.RoundTripLoss()) +
+             " would be written back in a different byte form",
+         esBadInput);
   }
 
   const TOptions& Options_;

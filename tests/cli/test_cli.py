@@ -29,8 +29,13 @@ FORMS = [
 ]
 
 
-def run(args, data=b"", stdout=subprocess.PIPE):
-    return subprocess.run([BINARY, *args], input=data, stdout=stdout, stderr=subprocess.PIPE)
+def run(args, data=b"", stdout=subprocess.PIPE, block=None):
+    """quillet with args on data; block sets the bytes it reads at a time."""
+    env = {k: v for k, v in os.environ.items() if k != "QUILLET_BLOCK_SIZE"}
+    if block is not None:
+        env["QUILLET_BLOCK_SIZE"] = str(block)
+    return subprocess.run([BINARY, *args], input=data, stdout=stdout, stderr=subprocess.PIPE,
+                          env=env)
 
 
 def lines(text):
@@ -353,13 +358,148 @@ class FilterTest(unittest.TestCase):
         self.assertOk(run(["--version"]), b"Version 3.8.1\n")
 
     def test_usage_errors(self):
-        cases = [[], ["0"], ["10"], ["Trim"], ["--bogus", "1"], ["-x", "1"], ["-e"],
-                 ["-e", "latin1", "1"], ["--encoding=", "1"], ["-i", "1"], ["--in-place", "7"]]
-        for args in cases:
-            with self.subTest(args=args):
-                result = run(args, b" a\n")
+        cases = [([], None), (["0"], None), (["10"], None), (["Trim"], None),
+                 (["--bogus", "1"], None), (["-x", "1"], None), (["-e"], None),
+                 (["-e", "latin1", "1"], None), (["--encoding=", "1"], None), (["-i", "1"], None),
+                 (["--in-place", "7"], None), (["7"], "0"), (["7"], "4k"), (["7"], "")]
+        for args, block in cases:
+            with self.subTest(args=args, block=block):
+                result = run(args, b" a\n", block=block)
                 self.assertEqual((result.returncode, result.stdout), (2, b""))
                 self.assertIn(b"Usage: quillet", result.stderr)
+
+
+# Lines that put CR LF pairs, lone CRs, multi-byte characters, surrogate pairs
+# and voiced kana pairs at every offset of a block of a few bytes: each line
+# shifts the next by a different amount. Every line is valid in every form.
+TRICKY = ("\t a\r\n\r\n  漢字 \u3000\r\r\n\u3000\u3000ｶﾞｷﾞ\t\n\r\n\n\t\tソ表ー\r"
+          "x\r\n \t\u3000ﾊﾟ  \r\n\r\r\u3000あア  \n    ﾎﾟｳﾞ\r\nＡｂ1２  \t\r"
+          "\r\n\t末行  ")
+ASTRAL = "\U0001F600 \r\n \U0001F601\t\r\n"  # not in CP932
+COMMANDS = [str(n) for n in range(1, 10)] + ["fullwidth-katakana", "halfwidth-katakana",
+                                            "hiragana", "upper", "fullwidth-symbols"]
+
+
+class BlockTest(unittest.TestCase):
+    """A few bytes at a time, the output is byte for byte that of the whole text."""
+
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.addCleanup(self.dir.cleanup)
+
+    def file(self, data):
+        path = os.path.join(self.dir.name, "in.txt")
+        with open(path, "wb") as f:
+            f.write(data)
+        os.utime(path, (1_000_000_000, 1_000_000_000))
+        return path
+
+    def read(self, path):
+        with open(path, "rb") as f:
+            return f.read()
+
+    def assertSameRun(self, result, whole):
+        self.assertEqual((result.returncode, result.stderr), (whole.returncode, whole.stderr))
+        self.assertEqual(result.stdout, whole.stdout)
+
+    def test_every_block_size_in_every_form(self):
+        for name, codec, bom, option in FORMS:
+            text = TRICKY + ("" if codec == "cp932" else ASTRAL) + "\r"
+            data = bom + text.encode(codec)
+            for command in COMMANDS:
+                whole = run(["-e", option, command], data)
+                self.assertEqual(whole.returncode, 0)
+                for block in range(1, 17):
+                    with self.subTest(form=name, command=command, block=block):
+                        self.assertSameRun(run(["-e", option, command], data, block=block), whole)
+
+    def test_random_texts_from_files_and_in_place(self):
+        alphabet = [" ", IDSP, "\t", "a", "漢", "\r", "\n", "\r\n", "ｶ", "ﾞ", "ﾟ", "\t\tlong"]
+        for i, text in enumerate(random_texts(12, alphabet, seed=11)):
+            name, codec, bom, option = FORMS[i % len(FORMS)]
+            data = bom + text.encode(codec)
+            path = self.file(data)
+            for command in ["3", "5", "7", "8", "9", "fullwidth-katakana"]:
+                whole = run(["-e", option, command], data)
+                for block in [1, 2, 3, 5, 8, 13]:
+                    with self.subTest(form=name, command=command, text=text, block=block):
+                        self.assertSameRun(run(["-e", option, command, path], block=block), whole)
+                        result = run(["-e", option, "-i", command, path], block=block)
+                        self.assertEqual((result.returncode, result.stderr), (0, b""))
+                        self.assertEqual(self.read(path), whole.stdout)
+                        with open(path, "wb") as f:
+                            f.write(data)
+
+    def test_longer_text_in_a_few_blocks(self):
+        # Lines of growing width, the widest in the middle: blocks of 64 KiB
+        # and less, including the padded ones, against the whole text.
+        lines = ["\t" * (i % 7) + "字" * (i % 90) + " " * (i % 3) for i in range(6000)]
+        lines[3001] = "x" * 400
+        data = "\r\n".join(lines).encode()
+        path = self.file(data)
+        for command in ["1", "4", "7", "8", "9", "katakana"]:
+            whole = run([command], data)
+            for block in [4093, 65536]:
+                with self.subTest(command=command, block=block):
+                    self.assertSameRun(run([command, path], block=block), whole)
+
+    def test_unchanged_input_untouched(self):
+        data = "\ufeffa\r\n\u3000b\r\nc".encode()
+        path = self.file(data)
+        before = os.stat(path)
+        for block in [1, 2, 4]:
+            with self.subTest(block=block):
+                result = run(["7", path], block=block)
+                self.assertEqual((result.returncode, result.stdout), (0, data))
+                self.assertEqual(run(["-i", "7", path], block=block).returncode, 0)
+                after = os.stat(path)
+                self.assertEqual((after.st_ino, after.st_mtime_ns), (before.st_ino, before.st_mtime_ns))
+                self.assertEqual(os.listdir(self.dir.name), ["in.txt"])
+
+    def test_late_refusals(self):
+        head = "  行 \r\n".encode() * 40  # changed by command 7, block after block
+        cases = [
+            # (name, options, bytes, offset, in stderr)
+            ("utf-8", ["-e", "utf-8"], head + b"ab\xe3\x81\n", len(head) + 2, b"invalid UTF-8"),
+            ("utf-8 at the end", ["-e", "utf-8"], head + b"a\xe3", len(head) + 1, b"UTF-8"),
+            ("cp932 not utf-8 either", [], b"  a \r\n" * 40 + b"a\x82\xa0 \x81\r\n", 244,
+             b"not UTF-8 either"),
+            ("utf-16le odd", [], b"\xff\xfe" + " a \r\n".encode("utf-16-le") * 30 + b"\n",
+             2 + 10 * 30, b"UTF-16LE"),
+            ("cp932 duplicate form", ["-e", "cp932"], head.decode().encode("cp932") + b"\x87\x90",
+             len(head.decode().encode("cp932")), b"different byte form"),
+        ]
+        for name, options, data, offset, message in cases:
+            path = self.file(data)
+            before = os.stat(path)
+            for block in [1, 5, 16, None]:
+                with self.subTest(name=name, block=block):
+                    for args in (options + ["7"], options + ["7", path], options + ["-i", "7", path]):
+                        result = run(args, data if len(args) == len(options) + 1 else b"",
+                                     block=block)
+                        self.assertEqual((result.returncode, result.stdout), (2, b""))
+                        self.assertIn(b"byte offset %d" % offset, result.stderr)
+                        self.assertIn(message, result.stderr)
+                    after = os.stat(path)
+                    self.assertEqual((self.read(path), after.st_ino, after.st_mtime_ns),
+                                     (data, before.st_ino, before.st_mtime_ns))
+                    self.assertEqual(os.listdir(self.dir.name), ["in.txt"])
+
+    def test_late_cp932_is_found_before_anything_is_written(self):
+        # Valid UTF-8 up to a CP932 character near the end: the whole input is
+        # CP932, as the whole text decides.
+        data = " a \r\n".encode() * 50 + "\tｶﾞ表 \r\n".encode("cp932")
+        whole = run(["7"], data)
+        self.assertEqual(whole.stdout, data.decode("cp932").replace(" \r\n", "\r\n").encode("cp932"))
+        path = self.file(data)
+        for block in [1, 3, 7, 16]:
+            with self.subTest(block=block):
+                self.assertSameRun(run(["7"], data, block=block), whole)
+                self.assertSameRun(run(["7", path], block=block), whole)
+                self.assertEqual(run(["-i", "7", path], block=block).returncode, 0)
+                self.assertEqual(self.read(path), whole.stdout)
+                with open(path, "wb") as f:
+                    f.write(data)
 
 
 if __name__ == "__main__":

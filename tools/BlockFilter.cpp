@@ -1,0 +1,227 @@
+#include "tools/BlockFilter.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "StringUnit/CharClass.h"
+#include "tools/LineBlocks.h"
+#include "transforms/LineCommands.h"
+
+namespace quillet {
+
+namespace {
+
+// Calls Visit with every item that the line list makes of Text, in order:
+// each line with the break that ends it, CR LF, else CR, else LF.
+template <typename TVisit>
+void ForEachLine(StringView Text, TVisit Visit) {
+  size_t Begin = 0;
+  while (Begin < Text.size()) {
+    size_t End = Text.find_first_of(u"\r\n", Begin);
+    if (End == StringView::npos) {
+      End = Text.size();
+    } else {
+      End += Text[End] == u'\r' && End + 1 < Text.size() && Text[End + 1] == u'\n' ? 2 : 1;
+    }
+    Visit(Text.substr(Begin, End - Begin));
+    Begin = End;
+  }
+}
+
+// The widest line of Text as commands 8 and 9 measure it: the width of
+// TrimLineEnd(line), which is that of the line without its trailing
+// LineEndChars (LineWidth leaves out the break that TrimLineEnd puts back).
+// Adds the lines of Text to Lines.
+int32_t WidestTrimmedLine(StringView Text, uint64_t& Lines) {
+  int32_t Widest = 0;
+  ForEachLine(Text, [&Widest, &Lines](StringView Line) {
+    const StringView Kept = Line.substr(0, Line.size() - CountTrailingChars(Line, LineEndChars));
+    Widest = std::max(Widest, LineWidth(Kept));
+    ++Lines;
+  });
+  return Widest;
+}
+
+// A line Width columns wide that TrimLineEnd leaves as it is: tabs up to the
+// last tab stop before Width, then one to TabWidth letters.
+String LineOfWidth(int32_t Width) {
+  if (Width <= 0) return String();
+  const int32_t Letters = (Width - 1) % TabWidth + 1;
+  String Line(static_cast<size_t>((Width - Letters) / TabWidth), u'\t');
+  Line.append(static_cast<size_t>(Letters), u'x');
+  return Line;
+}
+
+}  // namespace
+
+String ApplyTransform(const TTransform& Transform, StringView Text) {
+  if (!Transform.IsConversion) return ApplyLineCommand(Text, Transform.Id);
+  String Result(Text);
+  ConvertCharClass(Result, static_cast<TCharClassConversion>(Transform.Id));
+  return Result;
+}
+
+TBlockFilter::TBlockFilter(TInput& Input, const TTransform& Transform, TEncoding Requested,
+                           size_t BlockSize)
+    : Input_(Input),
+      Transform_(Transform),
+      Requested_(Requested),
+      BlockSize_(BlockSize),
+      Encoding_(Requested) {}
+
+int TBlockFilter::Start() {
+  std::string Head(MaxByteOrderMarkLength, '\0');
+  size_t Held = 0;
+  for (size_t Count = 1; Held < Head.size() && Count > 0; Held += Count) {
+    if (const int Error = Input_.ReadAt(Held, Head.data() + Held, Head.size() - Held, Count)) {
+      return Error;
+    }
+  }
+  Head.resize(Held);
+  const TByteOrderMark Mark = FindByteOrderMark(Head, Requested_);
+  Bom_ = Head.substr(0, Mark.Length);
+  Guessed_ = Mark.Encoding == TEncoding::Auto;
+  Encoding_ = Guessed_ ? TEncoding::Utf8 : Mark.Encoding;
+  return 0;
+}
+
+bool TBlockFilter::Pads() const {
+  return !Transform_.IsConversion && (Transform_.Id == lcPad || Transform_.Id == lcPadTabs);
+}
+
+bool TBlockFilter::FallBackToCp932(const TFilterResult& Result) {
+  if (Result.Outcome != TFilterOutcome::Invalid || !Guessed_) return false;
+  Guessed_ = false;
+  Encoding_ = TEncoding::Cp932;
+  return true;
+}
+
+TFilterResult TBlockFilter::Decode(std::string_view Block, uint64_t Offset, StringView Prefix,
+                                   String& Text) {
+  Text.assign(Prefix);
+  if (const size_t Error = DecodeText(Block, Encoding_, Text); Error != NoError) {
+    return {TFilterOutcome::Invalid, 0, Offset + Error};
+  }
+  if (!Checked_ && LossOffset_ == NoError) {
+    const StringView Decoded = StringView(Text).substr(Prefix.size());
+    if (const size_t Loss = FindRoundTripLoss(Block, Decoded, Encoding_); Loss != NoError) {
+      LossOffset_ = Offset + Loss;
+    }
+  }
+  return {};
+}
+
+TFilterResult TBlockFilter::Check() {
+  for (;;) {
+    const TFilterResult Result = CheckOnce();
+    if (FallBackToCp932(Result)) continue;
+    if (Result.Outcome != TFilterOutcome::Done) return Result;
+    Guessed_ = false;
+    Checked_ = true;
+    if (Pads()) PreparePadding();
+    return Result;
+  }
+}
+
+void TBlockFilter::PreparePadding() {
+  const String Line = LineOfWidth(Longest_);
+  if (LineWidth(Line) != Longest_) throw std::logic_error("internal error: padding line");
+  WidestLine_ = Line + u'\n';
+  // Each line grows by Longest_ + 1 units at most (spaces, or tabs at least
+  // one); reading less at a time keeps a padded block near BlockSize_.
+  const double Padded =
+      static_cast<double>(Units_) + static_cast<double>(Lines_) * (Longest_ + 1.0);
+  const double Share = Units_ == 0 ? 1.0 : static_cast<double>(Units_) / Padded;
+  PadReadSize_ = std::max<size_t>(1, static_cast<size_t>(static_cast<double>(BlockSize_) * Share));
+}
+
+TFilterResult TBlockFilter::CheckOnce() {
+  Checked_ = false;
+  LossOffset_ = NoError;
+  Longest_ = 0;
+  Lines_ = 0;
+  Units_ = 0;
+  // Only the widest line and the CP932 round trip need the characters.
+  const bool Keep = Pads() || Encoding_ == TEncoding::Cp932;
+  TLineBlockReader Blocks(Input_, Bom_.size(), Encoding_, BlockSize_);
+  String Text;
+  for (;;) {
+    std::string_view Block;
+    if (const int Error = Blocks.Next(Block)) return {TFilterOutcome::ReadError, Error};
+    if (Block.empty()) return {};
+    if (!Keep) {
+      if (const size_t Error = ValidateText(Block, Encoding_); Error != NoError) {
+        return {TFilterOutcome::Invalid, 0, Blocks.Offset() + Error};
+      }
+      continue;
+    }
+    const TFilterResult Decoded = Decode(Block, Blocks.Offset(), {}, Text);
+    if (Decoded.Outcome != TFilterOutcome::Done) return Decoded;
+    if (Pads()) {
+      Longest_ = std::max(Longest_, WidestTrimmedLine(Text, Lines_));
+      Units_ += Text.size();
+    }
+  }
+}
+
+TFilterResult TBlockFilter::Run(TBlockSink* Sink, bool StopAtChange) {
+  if (Pads() && !Checked_) {
+    if (const TFilterResult Result = Check(); Result.Outcome != TFilterOutcome::Done) return Result;
+  }
+  for (;;) {
+    const TFilterResult Result = RunOnce(Sink, StopAtChange);
+    if (FallBackToCp932(Result)) {
+      if (Sink) Sink->Discard();
+      continue;
+    }
+    if (Result.Outcome == TFilterOutcome::Done && !StopAtChange) Guessed_ = false;
+    return Result;
+  }
+}
+
+// Commands 8 and 9 pad against the widest line of their text, so a block of
+// a larger text goes in behind WidestLine_, a line exactly as wide as the
+// widest of the whole text, and the output of that line, up to the first LF
+// of the result, is dropped again. (It costs no more than the block itself:
+// either the block has a line as wide as half that line, and longer than a
+// quarter of it, or a line that gets more padding than that.) A block that
+// is the whole text needs no such line.
+TFilterResult TBlockFilter::RunOnce(TBlockSink* Sink, bool StopAtChange) {
+  if (!Checked_) LossOffset_ = NoError;
+  if (Sink && !Bom_.empty()) {
+    if (const int Error = Sink->Put(0, Bom_, Bom_, false)) {
+      return {TFilterOutcome::WriteError, Error};
+    }
+  }
+  TLineBlockReader Blocks(Input_, Bom_.size(), Encoding_, Pads() ? PadReadSize_ : BlockSize_);
+  TFilterResult Result;
+  String Text;
+  std::string Encoded;
+  for (;;) {
+    std::string_view Block;
+    if (const int Error = Blocks.Next(Block)) return {TFilterOutcome::ReadError, Error};
+    if (Block.empty()) return Result;
+    const StringView Prefix = Pads() && !Blocks.IsWhole() ? StringView(WidestLine_) : StringView();
+    const TFilterResult Decoded = Decode(Block, Blocks.Offset(), Prefix, Text);
+    if (Decoded.Outcome != TFilterOutcome::Done) return Decoded;
+    const String Transformed = ApplyTransform(Transform_, Text);
+    const StringView OldText = StringView(Text).substr(Prefix.size());
+    StringView NewText = Transformed;
+    if (!Prefix.empty()) NewText.remove_prefix(NewText.find(u'\n') + 1);
+    const bool Changed = NewText != OldText;
+    Result.Changed = Result.Changed || Changed;
+    if (Changed && StopAtChange) return Result;
+    if (!Sink) continue;
+    std::string_view Output = Block;
+    if (Changed) {
+      Encoded.clear();
+      if (!EncodeText(NewText, Encoding_, Encoded)) return {TFilterOutcome::Unencodable};
+      Output = Encoded;
+    }
+    if (const int Error = Sink->Put(Blocks.Offset(), Block, Output, Changed)) {
+      return {TFilterOutcome::WriteError, Error};
+    }
+  }
+}
+
+}  // namespace quillet

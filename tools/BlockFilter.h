@@ -1,0 +1,123 @@
+// One input of the command-line filter taken through decode, transform and
+// encode a block of whole lines at a time (see tools/LineBlocks.h), giving
+// byte for byte what the same steps give on the whole text at once.
+//
+// Every transform works on each line alone, except that commands 8 and 9 pad
+// against the widest line of the whole text: a first pass (Check) measures
+// it, and the blocks are then padded against that width. The character-class
+// conversions look at one character at a time, or at a kana and its sound
+// mark, never across a line break.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "StringUnit/LineBreaks.h"
+#include "tools/FileIO.h"
+#include "tools/TextEncoding.h"
+
+namespace quillet {
+
+// What the filter does to a text: one line command of the menu or one
+// character-class conversion.
+struct TTransform {
+  bool IsConversion = false;
+  uint8_t Id = 0;  // the line command, or the TCharClassConversion kind
+};
+
+// The transform of a whole text at once, which the block-wise passes
+// reproduce.
+String ApplyTransform(const TTransform& Transform, StringView Text);
+
+// Where the output of a pass goes, one block at a time, in input order.
+class TBlockSink {
+ public:
+  virtual ~TBlockSink() = default;
+  // Output stands for the input bytes Original, which start at Offset in the
+  // input (the byte-order mark comes as a block of its own); unless Changed,
+  // Output is Original. 0 or errno.
+  virtual int Put(uint64_t Offset, std::string_view Original, std::string_view Output,
+                  bool Changed) = 0;
+  // Forgets everything put so far: the pass starts again from offset 0.
+  virtual void Discard() = 0;
+};
+
+enum class TFilterOutcome : uint8_t {
+  Done,
+  ReadError,    // Error: reading the input failed
+  WriteError,   // Error: the sink failed
+  Invalid,      // Offset: the first byte that decodes to no character
+  Unencodable,  // a character of the result has no form in the encoding
+};
+
+struct TFilterResult {
+  TFilterOutcome Outcome = TFilterOutcome::Done;
+  int Error = 0;
+  uint64_t Offset = 0;
+  bool Changed = false;  // some block's text changed
+};
+
+class TBlockFilter {
+ public:
+  // BlockSize: the bytes read at a time, which a block holds at least.
+  TBlockFilter(TInput& Input, const TTransform& Transform, TEncoding Requested, size_t BlockSize);
+
+  // Reads the byte-order mark; needed before the passes.
+  int Start();
+
+  // A pass that writes nothing: every byte decodes, and for commands 8 and 9
+  // the widest line is measured. Decides between UTF-8 and CP932 for an
+  // input read with auto and without a mark.
+  TFilterResult Check();
+
+  // Decodes, transforms and encodes every block, and hands each to Sink
+  // (none: a dry run). With StopAtChange, stops at the first block that
+  // changes. Commands 8 and 9 run Check first when it has not run. An input
+  // read with auto and without a mark that proves not to be UTF-8 is run
+  // again as CP932 after Sink->Discard().
+  TFilterResult Run(TBlockSink* Sink, bool StopAtChange);
+
+  // The encoding in use: Auto is resolved by Start, and between UTF-8 and
+  // CP932 by a complete Check or Run.
+  TEncoding Encoding() const { return Encoding_; }
+  // Auto was asked and the input has no mark: CP932 means "not UTF-8".
+  bool Unmarked() const { return Requested_ == TEncoding::Auto && Bom_.empty(); }
+  // Offset of the first CP932 character that would be written back in
+  // another byte form; NoError when there is none, or none found yet. Known
+  // after a complete Check, or a complete Run without StopAtChange.
+  uint64_t RoundTripLoss() const { return LossOffset_; }
+
+ private:
+  bool Pads() const;
+  TFilterResult CheckOnce();
+  void PreparePadding();
+  TFilterResult RunOnce(TBlockSink* Sink, bool StopAtChange);
+  // Text becomes Prefix and the characters of Block, the block at Offset;
+  // notes the first round-trip loss.
+  TFilterResult Decode(std::string_view Block, uint64_t Offset, StringView Prefix, String& Text);
+  // Whether an Invalid result on a guessed UTF-8 input calls for CP932; then
+  // switches to it.
+  bool FallBackToCp932(const TFilterResult& Result);
+
+  TInput& Input_;
+  const TTransform Transform_;
+  const TEncoding Requested_;
+  const size_t BlockSize_;
+  TEncoding Encoding_;
+  std::string Bom_;
+  bool Guessed_ = false;  // unmarked auto input, taken as UTF-8 until proven otherwise
+  bool Checked_ = false;  // a complete Check has run: LossOffset_ and Longest_ hold
+  uint64_t LossOffset_ = NoError;
+  // Commands 8 and 9, after Check: the width of the widest trimmed line, the
+  // number of lines and of units, a line Longest_ wide with its break, and
+  // the bytes to read at a time for the padded blocks.
+  int32_t Longest_ = 0;
+  uint64_t Lines_ = 0;
+  uint64_t Units_ = 0;
+  String WidestLine_;
+  size_t PadReadSize_ = 0;
+};
+
+}  // namespace quillet

@@ -1,0 +1,65 @@
+// An encoded input cut into blocks of whole lines, so that each block can be
+// decoded, rewritten and encoded on its own and give exactly the bytes that
+// it gives inside the whole text.
+//
+// A block ends just after a line break: after LF, or after a CR that is not
+// followed by LF. A CR at the end of what has been read ends no block until
+// the next unit is seen: "a CR" followed by "LF b" is one line ending in CR LF.
+// The break units, bytes 0x0D and 0x0A in UTF-8 and CP932 and the code units
+// U+000D and U+000A in UTF-16, are part of no other character (UTF-8
+// sequences continue with 0x80 to 0xBF, CP932 trail bytes are 0x40 or above,
+// surrogates are U+D800 to U+DFFF), so a block also never ends inside a
+// character, a surrogate pair or a voiced kana pair. Invalid bytes decode to
+// the same error inside a block as in the whole input: no decoder looks past
+// a break unit to judge the bytes before it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "tools/FileIO.h"
+#include "tools/TextEncoding.h"
+
+namespace quillet {
+
+// Length of the longest prefix of Bytes that ends just after a line break
+// whose last unit lies at From or later; 0 when there is none. Bytes starts
+// at a unit boundary of Encoding (a resolved encoding, never Auto), and From
+// lies on one. AtEnd says that nothing follows Bytes: all of it is then whole
+// lines, the last perhaps without a break.
+size_t FindLinesEnd(std::string_view Bytes, size_t From, TEncoding Encoding, bool AtEnd);
+
+// The blocks of an input from a start offset (just after the byte-order
+// mark) to its end. Each block is whole lines and holds at least ReadSize
+// bytes unless the input ends first: a line longer than that makes the block
+// longer, so memory is bounded by ReadSize plus the longest line.
+class TLineBlockReader {
+ public:
+  TLineBlockReader(TInput& Input, uint64_t Start, TEncoding Encoding, size_t ReadSize);
+
+  // The next block, valid until the next call; empty at the end of the input.
+  int Next(std::string_view& Block);
+  // Offset in the input of the block that Next gave last.
+  uint64_t Offset() const { return Offset_; }
+  // The block that Next gave last is all of the input from the start offset.
+  bool IsWhole() const { return Offset_ == Start_ && AtEnd_ && Begin_ == Size_; }
+
+ private:
+  // Reads up to ReadSize more bytes after those held; sets AtEnd_ when none
+  // come.
+  int ReadMore();
+
+  TInput& Input_;
+  const uint64_t Start_;
+  const TEncoding Encoding_;
+  const size_t ReadSize_;
+  uint64_t Offset_;     // input offset of Buffer_[0], where the last block starts
+  std::string Buffer_;  // the last block is [0, Begin_), read ahead [Begin_, Size_)
+  size_t Begin_ = 0;
+  size_t Size_ = 0;
+  bool AtEnd_ = false;
+};
+
+}  // namespace quillet
