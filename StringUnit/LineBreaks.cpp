@@ -2,6 +2,15 @@
 // Tested by tests/LineBreaks_test.cpp.
 #include "StringUnit/LineBreaks.h"
 
+#include <bit>
+
+// SSE2 where the target has it; QUILLET_NO_SIMD keeps to the portable loops.
+#if !defined(QUILLET_NO_SIMD) && \
+    (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
+#include <emmintrin.h>
+#define QUILLET_LINE_BREAKS_SSE2 1
+#endif
+
 namespace quillet {
 
 namespace {
@@ -25,6 +34,23 @@ TLineBreakKind GetLineBreakKind(StringView S) {
   if (Len >= 1 && S[Len - 1] == LF) return lbLF;
   if (Len >= 1 && S[Len - 1] == CR) return lbCR;
   return lbNone;
+}
+
+size_t FindLineBreak(StringView S, size_t From) {
+  size_t I = From;
+#ifdef QUILLET_LINE_BREAKS_SSE2
+  const __m128i CRs = _mm_set1_epi16(static_cast<short>(CR));
+  const __m128i LFs = _mm_set1_epi16(static_cast<short>(LF));
+  for (; I + 8 <= S.size(); I += 8) {
+    const __m128i Units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(S.data() + I));
+    const __m128i Breaks = _mm_or_si128(_mm_cmpeq_epi16(Units, CRs), _mm_cmpeq_epi16(Units, LFs));
+    const auto Mask = static_cast<uint32_t>(_mm_movemask_epi8(Breaks));
+    if (Mask != 0) return I + std::countr_zero(Mask) / 2;
+  }
+#endif
+  // CR is the larger of the two: ordinary text costs one comparison a unit.
+  while (I < S.size() && !(S[I] <= CR && (S[I] == CR || S[I] == LF))) ++I;
+  return I;
 }
 
 StringView LineBreakString(TLineBreakKind Kind) {

@@ -23,6 +23,11 @@ TLineBreakKind GetLineBreakKind(StringView S);
 // "\r\n", "\r", "\n" or "" for kinds 0..3; "" for any other value.
 StringView LineBreakString(TLineBreakKind Kind);
 
+// Index (0-based) of the first CR or LF in S at or after From; S.size()
+// when there is none. Vectorised where the processor allows: most of a text
+// is the content of its lines.
+size_t FindLineBreak(StringView S, size_t From);
+
 // Removes the last N characters; nothing when N <= 0 or N > Length(S).
 void DeleteLastChars(String& S, int32_t N);
 // Removes the break that ends S, if any (one break at most).

@@ -156,9 +156,16 @@ void TCommonStringRecordList::SplitText(StringView S, const std::vector<String>&
   }
   Clear();
   const TSeparatorSet SeparatorSet(Separators);
+  // Only CR and LF start a line separator: the scan may jump from one to the
+  // next.
+  const bool Lines = &Separators == &LineSeparators();
   size_t Start = 0;
   size_t P = 0;
   while (P < S.size()) {
+    if (Lines) {
+      P = FindLineBreak(S, P);
+      if (P == S.size()) break;
+    }
     const size_t N = SeparatorSet.LengthAt(S, P);
     if (N == 0) {
       ++P;

@@ -1,0 +1,185 @@
+// ApplyLineCommand and the column helpers against a straightforward
+// reference that performs each command's sequence of line-list and string
+// routines literally, on many random texts: surrogates (paired and lone),
+// characters that code page 932 cannot represent, narrow and wide
+// characters, and every mix of CR, LF and CR LF.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "StringUnit/AnsiCodePage.h"
+#include "StringUnit/Columns.h"
+#include "StringUnit/LineBreaks.h"
+#include "StringUnit/Matching.h"
+#include "TemplateList/StringRecordList.h"
+#include "transforms/LineCommands.h"
+
+namespace quillet {
+namespace {
+
+// Tab expansion as first described: each tab's column is the byte count of
+// the ANSI conversion of everything written before it.
+String ReferenceExpandTabs(StringView S) {
+  String Out;
+  for (char16_t C : S) {
+    if (C != u'\t') {
+      Out += C;
+      continue;
+    }
+    const int32_t Column = CharsToBytes(ToAnsiString(Out), static_cast<int32_t>(Out.size()));
+    Out.append(TabWidth - Column % TabWidth, u' ');
+  }
+  return Out;
+}
+
+int32_t ReferenceWidth(StringView Line) {
+  return DisplayWidth(CopyWithoutLineBreak(ReferenceExpandTabs(Line)));
+}
+
+String ReferenceNewIndent(const String& Indent, uint8_t Cmd) {
+  const StringList Ideographic{u"\u3000"}, TwoSpaces{u"  "};
+  const String HalfWidth =
+      ReplaceMulti(ReferenceExpandTabs(Indent), Ideographic, TwoSpaces, false, true);
+  switch (Cmd) {
+    case 1:
+      return HalfWidth;
+    case 2:
+      return ReplaceMulti(HalfWidth, TwoSpaces, Ideographic, false, true);
+    case 3:
+      return ReplaceMulti(HalfWidth, {RepeatString(u" ", 4)}, {u"\t"}, false, true);
+    case 4:
+      return ReplaceMulti(Indent, {u" ", u"\u3000", u"\t"}, {u"  ", u"\u3000\u3000", u"\t\t"},
+                          false, true);
+    default:
+      return ReplaceMulti(Indent, {u"  ", u"\u3000\u3000", u"\t\t"}, {u" ", u"\u3000", u"\t"},
+                          false, true);
+  }
+}
+
+String ReferenceTrim(StringView Line) {
+  return TrimRightChars(Line, LineEndChars) + String(LineBreakString(GetLineBreakKind(Line)));
+}
+
+int32_t ReferenceTabs(int32_t Width, int32_t Target) {
+  auto RoundUp = [](int32_t V) { return V % 4 == 0 ? V : (V / 4 + 1) * 4; };
+  const int32_t Stop = RoundUp(Target);
+  return Width % 4 == 0 ? (Stop - Width) / 4 : (Stop - RoundUp(Width)) / 4 + 1;
+}
+
+String ReferencePad(StringView Line, int32_t Target, uint8_t Cmd) {
+  const int32_t Count =
+      Cmd == 8 ? Target - ReferenceWidth(Line) : ReferenceTabs(ReferenceWidth(Line), Target);
+  return InsertBeforeLineBreak(Line, String(std::max(Count, 0), Cmd == 8 ? u' ' : u'\t'));
+}
+
+String ReferenceCommand(StringView Text, uint8_t Cmd) {
+  TCommonStringRecordList Lines;
+  Lines.SetText(Text);
+  String Result;
+  if (Cmd >= 1 && Cmd <= 6) {
+    for (int32_t I = 0; I < Lines.Count(); ++I) {
+      const String Line = Lines.Items(I);
+      if (Cmd == 6) {
+        Lines.SetItems(I, TrimLeftChars(Line, IndentChars));
+      } else {
+        const auto N = static_cast<size_t>(CountLeadingChars(Line, IndentChars));
+        Lines.SetItems(I, ReferenceNewIndent(Line.substr(0, N), Cmd) + Line.substr(N));
+      }
+    }
+    Result = Lines.Text();
+  } else if (Cmd == 7) {
+    for (int32_t I = 0; I < Lines.Count(); ++I) Result += ReferenceTrim(Lines.Items(I));
+  } else if (Cmd == 8 || Cmd == 9) {
+    int32_t Longest = 0;
+    for (int32_t I = 0; I < Lines.Count(); ++I) {
+      Lines.SetItems(I, ReferenceTrim(Lines.Items(I)));
+      Longest = std::max(Longest, ReferenceWidth(Lines.Items(I)));
+    }
+    for (int32_t I = 0; I < Lines.Count(); ++I)
+      Result += ReferencePad(Lines.Items(I), Cmd == 8 ? Longest : Longest + 4, Cmd);
+  }
+  return Result;
+}
+
+// Alphabets that stress different parts: blanks and breaks (indents, empty
+// and blank lines), then everything with a width or byte count of its own.
+const std::u16string_view Alphabets[] = {
+    u"   \u3000\u3000\t\t\r\n",
+    u"  \u3000\t\r\n\r\nab\u3042\u6F22",
+    u" \u3000\t\r\n"
+    u"a~\u00E9\u00A5\u203E\u2460\uFF61\uFF76\uFF9F\uFFE5\uE000\uFFFF\u0080\u0001\u3000"
+    u"\xD83D\xDE00\xDC00\xD800",
+};
+
+String RandomText(std::mt19937& Rng, size_t MaxLength) {
+  const std::u16string_view Alphabet = Alphabets[Rng() % std::size(Alphabets)];
+  String Text(Rng() % (MaxLength + 1), u' ');
+  for (char16_t& C : Text) C = Alphabet[Rng() % Alphabet.size()];
+  return Text;
+}
+
+TEST(LineCommandsFast, MatchesTheLiteralSequence) {
+  std::mt19937 Rng(8122026);
+  for (int Case = 0; Case < 4000; ++Case) {
+    const String Text = RandomText(Rng, Case % 500 == 0 ? 20000 : Case % 50 == 0 ? 600 : 40);
+    for (uint8_t Cmd = 0; Cmd <= 10; ++Cmd)
+      ASSERT_EQ(ApplyLineCommand(Text, Cmd), ReferenceCommand(Text, Cmd))
+          << "command " << int(Cmd) << " case " << Case;
+  }
+}
+
+TEST(LineCommandsFast, HelpersMatchTheLiteralSequence) {
+  std::mt19937 Rng(31);
+  for (int Case = 0; Case < 3000; ++Case) {
+    const String Line = RandomText(Rng, 30);
+    const int32_t Target = static_cast<int32_t>(Rng() % 40);
+    ASSERT_EQ(LineWidth(Line), ReferenceWidth(Line)) << "case " << Case;
+    ASSERT_EQ(PadWithSpaces(Line, Target), ReferencePad(Line, Target, 8)) << "case " << Case;
+    ASSERT_EQ(PadWithTabs(Line, Target), ReferencePad(Line, Target, 9)) << "case " << Case;
+  }
+}
+
+// The string routines under the commands, on any code units; the long texts
+// cross the blocks in which DisplayWidth counts.
+TEST(LineCommandsFast, RoutinesMatchTheirDefinitions) {
+  std::mt19937 Rng(4);
+  for (int Case = 0; Case < 2000; ++Case) {
+    String Text = Case % 100 == 0 ? String(70000 + Rng() % 9, u'a') : RandomText(Rng, 30);
+    for (size_t I = Rng() % 3; I < Text.size(); I += 1 + Rng() % 50) Text[I] = Rng() & 0xFFFF;
+    int32_t Width = 0;
+    for (char16_t C : Text) Width += IsWideChar(C) ? 2 : 1;
+    ASSERT_EQ(DisplayWidth(Text), Width) << "case " << Case;
+    for (size_t From = 0; From <= Text.size(); From += 1 + Rng() % (Text.size() / 8 + 1)) {
+      size_t Break = From;
+      while (Break < Text.size() && Text[Break] != u'\r' && Text[Break] != u'\n') ++Break;
+      ASSERT_EQ(FindLineBreak(Text, From), Break) << "case " << Case << " from " << From;
+    }
+    if (Text.size() < 100) {
+      ASSERT_EQ(ExpandTabs(Text, 4), ReferenceExpandTabs(Text)) << "case " << Case;
+    }
+  }
+}
+
+// Texts made of one repeated piece: the shapes whose cost must stay linear,
+// up to indents and fills longer than the buffer the output is gathered in.
+TEST(LineCommandsFast, RepeatedShapes) {
+  const std::u16string_view Pieces[] = {u"\t",  u"\u3000",    u"\n",           u"\r",       u"\r\n",
+                                        u"a\n", u" \u3000\t", u"\t\u3000 x\r", u" \t\r\n\n"};
+  std::vector<String> Texts;
+  for (std::u16string_view Piece : Pieces)
+    for (int32_t Count : {1, 2, 3, 257, 1500}) Texts.push_back(RepeatString(Piece, Count));
+  // Runs of equal blanks longer than what the output takes in one piece, a
+  // pair straddling the cut.
+  Texts.push_back(u" " + RepeatString(u"\u3000", 4100) + u"x\r\n");
+  Texts.push_back(RepeatString(u" ", 5000));
+  // Lines longer than the blocks they are read in, blanks across the cuts.
+  Texts.push_back(RepeatString(u"ab          ", 700) + u"\r\n" + RepeatString(u"x\u3000\t", 2000));
+  Texts.push_back(u"\t" + RepeatString(u"a", 4095) + RepeatString(u" ", 4097) + u"b \n");
+  for (const String& Text : Texts)
+    for (uint8_t Cmd = 1; Cmd <= 9; ++Cmd)
+      EXPECT_EQ(ApplyLineCommand(Text, Cmd), ReferenceCommand(Text, Cmd))
+          << "command " << int(Cmd) << " length " << Text.size();
+}
+
+}  // namespace
+}  // namespace quillet
