@@ -66,29 +66,6 @@ class TCountingHost : public THostEditor {
   bool ThrewAtRedrawOn_ = false;
 };
 
-// Offsets of the lines that the command works on: from the start of the
-// selection's first line to the start of the line after its last one (the
-// end of the text on the last line), or the caret's line without a
-// selection. A selection that ends at the start of a later line leaves that
-// line out.
-std::pair<int32_t, int32_t> WidenedRange(const TSimEditor& Sim) {
-  const auto& Starts = Sim.LineStarts();
-  const auto Size = static_cast<int32_t>(Sim.Document().size());
-  auto LineOf = [&](int32_t Offset) {
-    return static_cast<int32_t>(std::upper_bound(Starts.begin(), Starts.end(), Offset) -
-                                Starts.begin() - 1);
-  };
-  auto NextLineStart = [&](int32_t Line) {
-    return Line + 1 < static_cast<int32_t>(Starts.size()) ? Starts[Line + 1] : Size;
-  };
-  const int32_t StartLine = LineOf(Sim.SelectionStart());
-  if (!Sim.HasSelection()) return {Starts[StartLine], NextLineStart(StartLine)};
-  const int32_t EndLine = LineOf(Sim.SelectionEnd());
-  if (Sim.SelectionEnd() == Starts[EndLine] && EndLine != StartLine)
-    return {Starts[StartLine], Starts[EndLine]};
-  return {Starts[StartLine], NextLineStart(EndLine)};
-}
-
 TSimFaults MakeFaults(uint8_t Kind, uint8_t Parameter, uint8_t Message) {
   TSimFaults Faults;
   constexpr uint32_t TextMessages[] = {0, MsgGetSelectedText, MsgGetLineText};
@@ -198,7 +175,7 @@ void RunOnce(TFuzzInput& Input) {
   Sim.Select(AnchorWord % (Size + 1), CaretWord % (Size + 1));
   Sim.SetView({{17, 4}});
   Sim.SetViewRows(0);
-  std::tie(Run.First, Run.Last) = WidenedRange(Sim);
+  std::tie(Run.First, Run.Last) = Sim.WholeLineRange();
   Run.Anchor = Sim.Anchor();
   Run.Caret = Sim.Caret();
   Run.HadSelection = Sim.HasSelection();

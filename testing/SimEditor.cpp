@@ -1,5 +1,6 @@
 #include "testing/SimEditor.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <utility>
@@ -491,6 +492,23 @@ intptr_t TSimEditor::AnswerText(uint32_t Msg, std::u16string_view Text, bool Que
   if (!(Faulty && faults_.OmitTerminator)) Buffer[Count] = 0;
   if (logging_) Note("-> " + QuoteText(Text.substr(0, Count)));
   return Count;
+}
+
+std::pair<int32_t, int32_t> TSimEditor::WholeLineRange() const {
+  const auto Size = static_cast<int32_t>(document_.size());
+  auto LineOf = [this](int32_t Offset) {
+    return static_cast<int32_t>(std::upper_bound(lineStart_.begin(), lineStart_.end(), Offset) -
+                                lineStart_.begin() - 1);
+  };
+  auto NextLineStart = [&](int32_t Line) {
+    return Line + 1 < static_cast<int32_t>(lineStart_.size()) ? lineStart_[Line + 1] : Size;
+  };
+  const int32_t StartLine = LineOf(SelectionStart());
+  if (!HasSelection()) return {lineStart_[StartLine], NextLineStart(StartLine)};
+  const int32_t EndLine = LineOf(SelectionEnd());
+  if (SelectionEnd() == lineStart_[EndLine] && EndLine != StartLine)
+    return {lineStart_[StartLine], lineStart_[EndLine]};
+  return {lineStart_[StartLine], NextLineStart(EndLine)};
 }
 
 }  // namespace quillet::testing

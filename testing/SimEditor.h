@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "plugin/HostMessages.h"
@@ -100,6 +101,12 @@ class TSimEditor : public THostEditor {
   int32_t SelectionEnd() const { return std::max(anchor_, caret_); }
   bool HasSelection() const { return anchor_ != caret_; }
   std::u16string SelectedText() const;
+  // Offsets [first, last) of the lines a command works on: from the start of
+  // the selection's first line to the start of the line after its last one
+  // (the end of the text on the last line), or the caret's line without a
+  // selection. A selection that ends at the start of a later line leaves that
+  // line out.
+  std::pair<int32_t, int32_t> WholeLineRange() const;
 
   // --- Lines and positions.
 

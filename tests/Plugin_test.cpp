@@ -240,25 +240,6 @@ std::u16string RandomDocument(std::mt19937& Rng) {
   return Text;
 }
 
-// The lines a command rewrites: [first, last) as offsets.
-std::pair<int32_t, int32_t> WidenedRange(const TSimEditor& Sim) {
-  const auto& Starts = Sim.LineStarts();
-  const int32_t Size = static_cast<int32_t>(Sim.Document().size());
-  auto LineOf = [&](int32_t Offset) {
-    return static_cast<int32_t>(std::upper_bound(Starts.begin(), Starts.end(), Offset) -
-                                Starts.begin() - 1);
-  };
-  auto NextLineStart = [&](int32_t Line) {
-    return Line + 1 < static_cast<int32_t>(Starts.size()) ? Starts[Line + 1] : Size;
-  };
-  const int32_t StartLine = LineOf(Sim.SelectionStart());
-  if (!Sim.HasSelection()) return {Starts[StartLine], NextLineStart(StartLine)};
-  const int32_t EndLine = LineOf(Sim.SelectionEnd());
-  if (Sim.SelectionEnd() == Starts[EndLine] && EndLine != StartLine)
-    return {Starts[StartLine], Starts[EndLine]};
-  return {Starts[StartLine], NextLineStart(EndLine)};
-}
-
 TEST(OnCommand, RandomDocumentsChangeOnlyTheWidenedLines) {
   std::mt19937 Rng(3081);
   int WholeReplacements = 0;
@@ -276,7 +257,7 @@ TEST(OnCommand, RandomDocumentsChangeOnlyTheWidenedLines) {
     Sim.Select(Anchor, Caret);
     const bool Forward = Sim.Caret() > Sim.Anchor();
     const bool HadSelection = Sim.HasSelection();
-    const auto [First, Last] = WidenedRange(Sim);
+    const auto [First, Last] = Sim.WholeLineRange();
     const std::u16string NewLines = ApplyLineCommand(Document.substr(First, Last - First), Command);
     const std::u16string Expected = Document.substr(0, First) + NewLines + Document.substr(Last);
     Sim.SetView({{17, 4}});
