@@ -63,6 +63,15 @@ size_t DecodeUtf8Units(const uint8_t* In, size_t Size, char16_t* Out, size_t& Un
     for (; Size - I >= 8 && (LoadEight(In + I) & HighBits) == 0; I += 8) {
       for (size_t K = 0; K < 8; ++K) Put(In[I + K]);
     }
+    // Runs of single ASCII bytes and of three-byte characters, the common
+    // shapes of Japanese text, each in a loop of its own.
+    for (; I < Size && In[I] < 0x80; ++I) Put(In[I]);
+    for (; Size - I >= 3 && (In[I] & 0xF0) == 0xE0; I += 3) {
+      const uint32_t B0 = In[I], B1 = In[I + 1], B2 = In[I + 2];
+      const char32_t C = (B0 & 0x0F) << 12 | (B1 & 0x3F) << 6 | (B2 & 0x3F);
+      if (((B1 | B2 << 8) & 0xC0C0) != 0x8080 || C < 0x800 || (C & 0xF800) == 0xD800) break;
+      Put(C);
+    }
     if (I == Size) break;
     const uint8_t Lead = In[I];
     const size_t Left = Size - I;
@@ -101,6 +110,81 @@ size_t DecodeUtf8Units(const uint8_t* In, size_t Size, char16_t* Out, size_t& Un
   }
   Units = Count;
   return Error;
+}
+
+// Well-formed UTF-8 as a table-driven automaton: one table load and shift a
+// byte, no branch on the bytes. Each state is a bit offset into the 64-bit
+// row of the byte read, where six bits give the next state; the error state
+// is offset 0, whose bits are 0 in every row, so that it never leaves.
+enum TUtf8State : uint8_t {
+  usError = 0,
+  usAccept = 6,
+  usTail1 = 12,    // one continuation byte to go
+  usTail2 = 18,    // two
+  usTail3 = 24,    // three
+  usAfterE0 = 30,  // A0 to BF, no overlong three-byte form
+  usAfterED = 36,  // 80 to 9F, no surrogate
+  usAfterF0 = 42,  // 90 to BF, no overlong four-byte form
+  usAfterF4 = 48,  // 80 to 8F, nothing beyond U+10FFFF
+};
+
+constexpr uint64_t Utf8Row(uint8_t Byte) {
+  const auto Go = [](TUtf8State From, TUtf8State To) { return uint64_t{To} << From; };
+  uint64_t Row = 0;
+  if (Byte < 0x80) Row |= Go(usAccept, usAccept);
+  if (Byte >= 0xC2 && Byte <= 0xDF) Row |= Go(usAccept, usTail1);
+  if (Byte == 0xE0) Row |= Go(usAccept, usAfterE0);
+  if ((Byte >= 0xE1 && Byte <= 0xEC) || Byte == 0xEE || Byte == 0xEF) Row |= Go(usAccept, usTail2);
+  if (Byte == 0xED) Row |= Go(usAccept, usAfterED);
+  if (Byte == 0xF0) Row |= Go(usAccept, usAfterF0);
+  if (Byte >= 0xF1 && Byte <= 0xF3) Row |= Go(usAccept, usTail3);
+  if (Byte == 0xF4) Row |= Go(usAccept, usAfterF4);
+  if (Byte >= 0x80 && Byte <= 0xBF) {
+    Row |= Go(usTail1, usAccept) | Go(usTail2, usTail1) | Go(usTail3, usTail2);
+    if (Byte >= 0xA0) Row |= Go(usAfterE0, usTail1);
+    if (Byte <= 0x9F) Row |= Go(usAfterED, usTail1);
+    if (Byte >= 0x90) Row |= Go(usAfterF0, usTail2);
+    if (Byte <= 0x8F) Row |= Go(usAfterF4, usTail2);
+  }
+  return Row;
+}
+
+struct TUtf8Table {
+  uint64_t Rows[256];
+  constexpr TUtf8Table() : Rows() {
+    for (int Byte = 0; Byte < 256; ++Byte) Rows[Byte] = Utf8Row(static_cast<uint8_t>(Byte));
+  }
+};
+
+constexpr TUtf8Table Utf8Table;
+
+// Whether In[0, Size) is all well-formed UTF-8: what DecodeUtf8Units finds,
+// without saying where the first invalid byte is.
+bool IsValidUtf8(const uint8_t* In, size_t Size) {
+  constexpr size_t Step = 16;
+  uint64_t State = usAccept;
+  size_t I = 0;
+  while (I < Size) {
+    if ((State & 63) == usAccept) {
+      // Runs of ASCII, sixteen bytes a step.
+      while (Size - I >= Step && ((LoadEight(In + I) | LoadEight(In + I + 8)) & HighBits) == 0) {
+        I += Step;
+      }
+    }
+    // Only the low six bits of State count; the shift looks at no others,
+    // which keeps the step to a single instruction on common machines.
+    const size_t End = std::min(Size, I + Step);
+    for (; I < End; ++I) State = Utf8Table.Rows[In[I]] >> (State & 63);
+    if ((State & 63) == usError) return false;
+  }
+  return (State & 63) == usAccept;
+}
+
+size_t ValidateUtf8(std::string_view Bytes) {
+  const auto* In = reinterpret_cast<const uint8_t*>(Bytes.data());
+  if (IsValidUtf8(In, Bytes.size())) return NoError;
+  size_t Units = 0;  // the slower decoder names the offset
+  return DecodeUtf8Units<false>(In, Bytes.size(), nullptr, Units);
 }
 
 size_t DecodeUtf8(std::string_view Bytes, String& Text) {
@@ -150,6 +234,15 @@ bool EncodeUtf8(StringView Text, std::string& Bytes) {
     for (; Size - I >= 4 && (Text[I] | Text[I + 1] | Text[I + 2] | Text[I + 3]) < 0x80;
          I += 4, Out += 4) {
       for (size_t K = 0; K < 4; ++K) Out[K] = static_cast<uint8_t>(Text[I + K]);
+    }
+    // Runs of single ASCII units and of three-byte characters, the common
+    // shapes of Japanese text, each in a loop of its own.
+    for (; I < Size && Text[I] < 0x80; ++I) *Out++ = static_cast<uint8_t>(Text[I]);
+    for (; I < Size && Text[I] >= 0x800 && (Text[I] & 0xF800) != 0xD800; ++I, Out += 3) {
+      const char16_t U = Text[I];
+      Out[0] = static_cast<uint8_t>(0xE0 | U >> 12);
+      Out[1] = static_cast<uint8_t>(0x80 | (U >> 6 & 0x3F));
+      Out[2] = static_cast<uint8_t>(0x80 | (U & 0x3F));
     }
     if (I == Size) break;
     char32_t C = Text[I];
@@ -292,11 +385,9 @@ size_t DecodeText(std::string_view Bytes, TEncoding Encoding, String& Text) {
 }
 
 size_t ValidateText(std::string_view Bytes, TEncoding Encoding) {
-  size_t Units = 0;
   switch (Encoding) {
     case TEncoding::Utf8:
-      return DecodeUtf8Units<false>(reinterpret_cast<const uint8_t*>(Bytes.data()), Bytes.size(),
-                                    nullptr, Units);
+      return ValidateUtf8(Bytes);
     case TEncoding::Utf16LE:
     case TEncoding::Utf16BE:
       return Bytes.size() % 2 != 0 ? Bytes.size() - 1 : NoError;
