@@ -5,12 +5,7 @@
 #include <algorithm>
 #include <array>
 
-// SSE2 where the target has it; QUILLET_NO_SIMD keeps to the portable loops.
-#if !defined(QUILLET_NO_SIMD) && \
-    (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
-#include <emmintrin.h>
-#define QUILLET_COLUMNS_SSE2 1
-#endif
+#include "StringUnit/Simd.h"
 
 #include "StringUnit/AnsiCodePage.h"
 #include "StringUnit/Assertion.h"
@@ -133,7 +128,7 @@ int32_t DisplayColumnOf(StringView S, int32_t N) {
 int32_t DisplayWidth(StringView S) {
   size_t Narrow = 0;
   size_t I = 0;
-#ifdef QUILLET_COLUMNS_SSE2
+#ifdef QUILLET_SSE2
   const auto Splat = [](int Value) { return _mm_set1_epi16(static_cast<short>(Value)); };
   const auto InRange = [&Splat](__m128i Units, int Low, int High) {
     const __m128i Offset = _mm_xor_si128(_mm_sub_epi16(Units, Splat(Low)), Splat(0x8000));

@@ -4,12 +4,7 @@
 
 #include <bit>
 
-// SSE2 where the target has it; QUILLET_NO_SIMD keeps to the portable loops.
-#if !defined(QUILLET_NO_SIMD) && \
-    (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
-#include <emmintrin.h>
-#define QUILLET_LINE_BREAKS_SSE2 1
-#endif
+#include "StringUnit/Simd.h"
 
 namespace quillet {
 
@@ -38,7 +33,7 @@ TLineBreakKind GetLineBreakKind(StringView S) {
 
 size_t FindLineBreak(StringView S, size_t From) {
   size_t I = From;
-#ifdef QUILLET_LINE_BREAKS_SSE2
+#ifdef QUILLET_SSE2
   const __m128i CRs = _mm_set1_epi16(static_cast<short>(CR));
   const __m128i LFs = _mm_set1_epi16(static_cast<short>(LF));
   for (; I + 8 <= S.size(); I += 8) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "StringUnit/AnsiCodePage.h"
+#include "tests/ReferenceExpandTabs.h"
 
 namespace quillet {
 namespace {
@@ -92,20 +93,6 @@ TEST(Columns, ExpandTabsTable) {
   }
 }
 
-// Tab expansion measured from scratch at every tab: conversion plus byte walk.
-String ExpandTabsByConversion(StringView S, int32_t TabWidth) {
-  String Out;
-  for (const char16_t C : S) {
-    if (C != u'\t') {
-      Out += C;
-      continue;
-    }
-    const int32_t Column = CharsToBytes(ToAnsiString(Out), static_cast<int32_t>(Out.size()));
-    Out.append(TabWidth - Column % TabWidth, u' ');
-  }
-  return Out;
-}
-
 TEST(Columns, ExpandTabsAgreesWithConversionOnRandomText) {
   const std::vector<String> Pieces = {u"a",      u" ",      u"\t",          u"\t",
                                       u"\u3000", u"\u30A2", u"\uFF76",      u"\u0100",
@@ -116,7 +103,7 @@ TEST(Columns, ExpandTabsAgreesWithConversionOnRandomText) {
     const int Count = static_cast<int>(Random() % 16);
     for (int I = 0; I < Count; ++I) S += Pieces[Random() % Pieces.size()];
     for (const int32_t Width : {1, 2, 3, 4, 8}) {
-      ASSERT_EQ(ExpandTabs(S, Width), ExpandTabsByConversion(S, Width))
+      ASSERT_EQ(ExpandTabs(S, Width), ReferenceExpandTabs(S, Width))
           << testing::PrintToString(S) << " width " << Width;
     }
   }

@@ -13,33 +13,19 @@
 #include "StringUnit/Matching.h"
 #include "TemplateList/StringRecordList.h"
 #include "transforms/LineCommands.h"
+#include "tests/ReferenceExpandTabs.h"
 
 namespace quillet {
 namespace {
 
-// Tab expansion as first described: each tab's column is the byte count of
-// the ANSI conversion of everything written before it.
-String ReferenceExpandTabs(StringView S) {
-  String Out;
-  for (char16_t C : S) {
-    if (C != u'\t') {
-      Out += C;
-      continue;
-    }
-    const int32_t Column = CharsToBytes(ToAnsiString(Out), static_cast<int32_t>(Out.size()));
-    Out.append(TabWidth - Column % TabWidth, u' ');
-  }
-  return Out;
-}
-
 int32_t ReferenceWidth(StringView Line) {
-  return DisplayWidth(CopyWithoutLineBreak(ReferenceExpandTabs(Line)));
+  return DisplayWidth(CopyWithoutLineBreak(ReferenceExpandTabs(Line, TabWidth)));
 }
 
 String ReferenceNewIndent(const String& Indent, uint8_t Cmd) {
   const StringList Ideographic{u"\u3000"}, TwoSpaces{u"  "};
   const String HalfWidth =
-      ReplaceMulti(ReferenceExpandTabs(Indent), Ideographic, TwoSpaces, false, true);
+      ReplaceMulti(ReferenceExpandTabs(Indent, TabWidth), Ideographic, TwoSpaces, false, true);
   switch (Cmd) {
     case 1:
       return HalfWidth;
@@ -155,7 +141,7 @@ TEST(LineCommandsFast, RoutinesMatchTheirDefinitions) {
       ASSERT_EQ(FindLineBreak(Text, From), Break) << "case " << Case << " from " << From;
     }
     if (Text.size() < 100) {
-      ASSERT_EQ(ExpandTabs(Text, 4), ReferenceExpandTabs(Text)) << "case " << Case;
+      ASSERT_EQ(ExpandTabs(Text, 4), ReferenceExpandTabs(Text, TabWidth)) << "case " << Case;
     }
   }
 }

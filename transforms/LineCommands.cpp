@@ -14,12 +14,7 @@
 #include <array>
 #include <bit>
 
-// SSE2 where the target has it; QUILLET_NO_SIMD keeps to the portable loops.
-#if !defined(QUILLET_NO_SIMD) && \
-    (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
-#include <emmintrin.h>
-#define QUILLET_LINE_SCAN_SSE2 1
-#endif
+#include "StringUnit/Simd.h"
 
 #include "StringUnit/AnsiCodePage.h"
 #include "StringUnit/Columns.h"
@@ -81,7 +76,7 @@ bool IsBlank(char16_t C) {
 // Just after the last tab in From .. Last, or From when there is none.
 TUnit AfterLastTab(TUnit From, TUnit Last) {
   TUnit P = Last;
-#ifdef QUILLET_LINE_SCAN_SSE2
+#ifdef QUILLET_SSE2
   const __m128i Tabs = _mm_set1_epi16(static_cast<short>(Tab));
   for (; P - From >= 8; P -= 8) {
     const __m128i Units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P - 8));
@@ -176,7 +171,7 @@ class TOutput {
     if (!MakeRoom(Count)) return static_cast<void>(FResult.append(Count, C));
     char16_t* To = FStage + FStaged;
     FStaged += Count;
-#ifdef QUILLET_LINE_SCAN_SSE2
+#ifdef QUILLET_SSE2
     // Eight units a store; the stage has room for the units of the last
     // store that lie past Count, and what follows writes over them.
     const __m128i Units = _mm_set1_epi16(static_cast<short>(C));
@@ -367,7 +362,7 @@ template <TWeights Weights>
 size_t GrowthBound(StringView Text) {
   size_t Bound = Text.size();
   size_t I = 0;
-#ifdef QUILLET_LINE_SCAN_SSE2
+#ifdef QUILLET_SSE2
   const __m128i Spaces = _mm_set1_epi16(static_cast<short>(Space));
   const __m128i Tabs = _mm_set1_epi16(static_cast<short>(Tab));
   const __m128i Ideographic = _mm_set1_epi16(static_cast<short>(FullWidthSpace));
