@@ -1,10 +1,12 @@
 #include "tools/BlockFilter.h"
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 
 #include "StringUnit/CharClass.h"
 #include "tools/LineBlocks.h"
+#include "tools/Utf8Lines.h"
 #include "transforms/LineCommands.h"
 
 namespace quillet {
@@ -197,10 +199,31 @@ TFilterResult TBlockFilter::RunOnce(TBlockSink* Sink, bool StopAtChange) {
   TFilterResult Result;
   String Text;
   std::string Encoded;
+  std::optional<TUtf8LineRewriter> Utf8Lines;
+  if (Encoding_ == TEncoding::Utf8 && !Transform_.IsConversion &&
+      TUtf8LineRewriter::Handles(Transform_.Id)) {
+    Utf8Lines.emplace(Transform_.Id);
+  }
   for (;;) {
     std::string_view Block;
     if (const int Error = Blocks.Next(Block)) return {TFilterOutcome::ReadError, Error};
     if (Block.empty()) return Result;
+    if (Utf8Lines) {
+      if (!Checked_) {
+        if (const size_t Error = ValidateText(Block, Encoding_); Error != NoError) {
+          return {TFilterOutcome::Invalid, 0, Blocks.Offset() + Error};
+        }
+      }
+      const bool Changed = Utf8Lines->Rewrite(Block);
+      Result.Changed = Result.Changed || Changed;
+      if (Changed && StopAtChange) return Result;
+      if (!Sink) continue;
+      const std::string_view Output = Changed ? Utf8Lines->Result() : Block;
+      if (const int Error = Sink->Put(Blocks.Offset(), Block, Output, Changed)) {
+        return {TFilterOutcome::WriteError, Error};
+      }
+      continue;
+    }
     const StringView Prefix = Pads() && !Blocks.IsWhole() ? StringView(WidestLine_) : StringView();
     const TFilterResult Decoded = Decode(Block, Blocks.Offset(), Prefix, Text);
     if (Decoded.Outcome != TFilterOutcome::Done) return Decoded;

@@ -1,0 +1,62 @@
+// Commands 1 to 7 on UTF-8 text, without decoding it.
+//
+// These commands change a line only in its blanks (space, tab, U+3000):
+// commands 1 to 6 rewrite the leading run of them and keep the rest of the
+// line; command 7 drops the trailing run and keeps the rest. What lies
+// between the first and the last character that is not a blank is never
+// looked into, and a line without leading blanks (for command 7, without
+// trailing ones) stays as it is. So each line that may change is reduced to
+// its leading blanks, one stand-in letter for what lies between (when
+// anything does), its trailing blanks and its break; the reduced lines go
+// through ApplyLineCommand together, and the result is put back together
+// from the rewritten lines, the bytes each stand-in stands for and the lines
+// that could not change. Only blanks and breaks are ever decoded or encoded,
+// and the output is byte for byte that of decoding, ApplyLineCommand and
+// encoding.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "StringUnit/LineBreaks.h"
+
+namespace quillet {
+
+class TUtf8LineRewriter {
+ public:
+  // Command: 1 to 7 (Handles).
+  explicit TUtf8LineRewriter(uint8_t Command) : Command_(Command) {}
+
+  static bool Handles(uint8_t Command);
+
+  // Rewrites Block, valid UTF-8 made of whole lines. True when the text
+  // changes; Result() then holds the new bytes until the next call.
+  bool Rewrite(std::string_view Block);
+  std::string_view Result() const { return {Output_.data(), OutputSize_}; }
+
+ private:
+  // A line that may change: the bytes its stand-in stands for (none when it
+  // has none), and the lines after it that cannot change, up to the next
+  // line that may.
+  struct TReducedLine {
+    std::string_view Kept;
+    std::string_view After;
+    bool EndsInLoneCr;
+  };
+
+  void Reduce(std::string_view Block);
+  void Expand(StringView Rewritten);
+
+  uint8_t Command_;
+  std::string_view Before_;  // the lines before the first that may change
+  String Reduced_;           // grown as needed, never shrunk
+  size_t ReducedSize_ = 0;
+  std::vector<TReducedLine> Lines_;
+  std::string Output_;  // grown as needed, never shrunk
+  size_t OutputSize_ = 0;
+};
+
+}  // namespace quillet
