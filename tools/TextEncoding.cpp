@@ -158,11 +158,9 @@ struct TUtf8Table {
 
 constexpr TUtf8Table Utf8Table;
 
-// Whether In[0, Size) is all well-formed UTF-8: what DecodeUtf8Units finds,
-// without saying where the first invalid byte is.
-bool IsValidUtf8(const uint8_t* In, size_t Size) {
+// The automaton's state after In[0, Size), from State.
+uint64_t RunUtf8(const uint8_t* In, size_t Size, uint64_t State) {
   constexpr size_t Step = 16;
-  uint64_t State = usAccept;
   size_t I = 0;
   while (I < Size) {
     if ((State & 63) == usAccept) {
@@ -175,9 +173,53 @@ bool IsValidUtf8(const uint8_t* In, size_t Size) {
     // which keeps the step to a single instruction on common machines.
     const size_t End = std::min(Size, I + Step);
     for (; I < End; ++I) State = Utf8Table.Rows[In[I]] >> (State & 63);
-    if ((State & 63) == usError) return false;
+    if ((State & 63) == usError) break;
   }
-  return (State & 63) == usAccept;
+  return State;
+}
+
+// Whether In[0, Size) is all well-formed UTF-8: what DecodeUtf8Units finds,
+// without saying where the first invalid byte is. A longer text is taken as
+// two halves side by side, the second starting at a byte that begins a
+// character, so that the steps of the two automata overlap; each half is
+// well-formed exactly when the whole is.
+bool IsValidUtf8(const uint8_t* In, size_t Size) {
+  constexpr size_t Halving = 64;
+  size_t Half = Size / 2;
+  for (size_t K = 0; K < 3 && Half < Size && (In[Half] & 0xC0) == 0x80; ++K) ++Half;
+  if (Size < Halving || (In[Half] & 0xC0) == 0x80) {
+    return (RunUtf8(In, Size, usAccept) & 63) == usAccept;
+  }
+  // Sixteen bytes of each half a round, runs of ASCII skipped.
+  constexpr ptrdiff_t Step = 16;
+  const auto Ascii = [](const uint8_t* P) {
+    return ((LoadEight(P) | LoadEight(P + 8)) & HighBits) == 0;
+  };
+  const uint8_t* First = In;
+  const uint8_t* const FirstEnd = In + Half;
+  const uint8_t* Second = FirstEnd;
+  const uint8_t* const SecondEnd = In + Size;
+  uint64_t FirstState = usAccept, SecondState = usAccept;
+  while (FirstEnd - First >= Step && SecondEnd - Second >= Step) {
+    const bool SkipFirst = (FirstState & 63) == usAccept && Ascii(First);
+    const bool SkipSecond = (SecondState & 63) == usAccept && Ascii(Second);
+    if (!SkipFirst && !SkipSecond) {
+      for (ptrdiff_t I = 0; I < Step; ++I) {
+        FirstState = Utf8Table.Rows[First[I]] >> (FirstState & 63);
+        SecondState = Utf8Table.Rows[Second[I]] >> (SecondState & 63);
+      }
+    } else if (!SkipFirst) {
+      FirstState = RunUtf8(First, Step, FirstState);
+    } else if (!SkipSecond) {
+      SecondState = RunUtf8(Second, Step, SecondState);
+    }
+    First += Step;
+    Second += Step;
+    if ((FirstState & 63) == usError || (SecondState & 63) == usError) return false;
+  }
+  FirstState = RunUtf8(First, static_cast<size_t>(FirstEnd - First), FirstState);
+  SecondState = RunUtf8(Second, static_cast<size_t>(SecondEnd - Second), SecondState);
+  return (FirstState & 63) == usAccept && (SecondState & 63) == usAccept;
 }
 
 size_t ValidateUtf8(std::string_view Bytes) {
