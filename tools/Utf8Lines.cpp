@@ -16,17 +16,24 @@ constexpr char16_t FullWidthSpace = u'\u3000';
 constexpr std::string_view Ideographic = "\xE3\x80\x80";  // U+3000
 
 // Bytes of the blank that starts at P, before End: 1 for a space or a tab, 3
-// for U+3000, 0 for anything else.
+// for U+3000, 0 for anything else. Without short-circuit branches, which
+// indents of mixed blanks would mispredict.
 size_t BlankAt(const char* P, const char* End) {
-  if (*P == ' ' || *P == '\t') return 1;
-  return End - P >= 3 && std::memcmp(P, Ideographic.data(), 3) == 0 ? 3 : 0;
+  const auto Byte = static_cast<uint8_t>(P[0]);
+  const size_t Narrow = (Byte == ' ') | (Byte == '\t');
+  if (End - P < 3) return Narrow;
+  return Narrow + 3 * ((Byte == 0xE3) & (static_cast<uint8_t>(P[1]) == 0x80) &
+                       (static_cast<uint8_t>(P[2]) == 0x80));
 }
 
 // The same for the blank that ends just before P, after Begin. In valid
 // UTF-8 the bytes E3 80 80 are always one character: E3 is no continuation.
 size_t BlankBefore(const char* Begin, const char* P) {
-  if (P[-1] == ' ' || P[-1] == '\t') return 1;
-  return P - Begin >= 3 && std::memcmp(P - 3, Ideographic.data(), 3) == 0 ? 3 : 0;
+  const auto Byte = static_cast<uint8_t>(P[-1]);
+  const size_t Narrow = (Byte == ' ') | (Byte == '\t');
+  if (P - Begin < 3) return Narrow;
+  return Narrow + 3 * ((Byte == 0x80) & (static_cast<uint8_t>(P[-2]) == 0x80) &
+                       (static_cast<uint8_t>(P[-3]) == 0xE3));
 }
 
 char16_t BlankUnit(const char* P, size_t Bytes) {
@@ -107,10 +114,13 @@ void TUtf8LineRewriter::Reduce(std::string_view Block) {
     }
     EndUnchanged(P);
     size_t Bytes;
-    for (; P != End && (Bytes = BlankAt(P, End)) != 0; P += Bytes) *To++ = BlankUnit(P, Bytes);
-    if (!Break) Break = FindBreak(P, End);
     const char* KeptEnd = Break;
-    while (KeptEnd != P && (Bytes = BlankBefore(P, KeptEnd)) != 0) KeptEnd -= Bytes;
+    if (Trims) {
+      while (KeptEnd != P && (Bytes = BlankBefore(P, KeptEnd)) != 0) KeptEnd -= Bytes;
+    } else {
+      for (; P != End && (Bytes = BlankAt(P, End)) != 0; P += Bytes) *To++ = BlankUnit(P, Bytes);
+      KeptEnd = Break = FindBreak(P, End);
+    }
     Lines_.push_back({std::string_view(P, static_cast<size_t>(KeptEnd - P)), {}, false});
     if (KeptEnd != P) *To++ = StandIn;
     for (P = KeptEnd; P != Break; P += Bytes) {
@@ -129,9 +139,11 @@ void TUtf8LineRewriter::Reduce(std::string_view Block) {
 // The rewritten lines hold stand-ins, blanks and breaks, each blank three
 // bytes at most, and every line keeps its break. A line that ends in a lone
 // CR may be followed by one that has become just LF: the two units are still
-// two breaks.
+// two breaks. Each blank is written as three bytes of which one or all three
+// count, so that mixed blanks cost no branch; the output has room for the
+// two bytes that the last one may write past the end.
 void TUtf8LineRewriter::Expand(StringView Rewritten) {
-  size_t Bound = Before_.size() + 3 * Rewritten.size();
+  size_t Bound = Before_.size() + 3 * Rewritten.size() + 2;
   for (const TReducedLine& Line : Lines_) Bound += Line.Kept.size() + Line.After.size();
   if (Output_.size() < Bound) Output_.resize(Bound);
   char* To = Output_.data();
@@ -145,16 +157,15 @@ void TUtf8LineRewriter::Expand(StringView Rewritten) {
     if (Line == Lines_.end()) OutOfStep();
     if (C == StandIn) {
       Put(Line->Kept);
-    } else if (C == FullWidthSpace) {
-      Put(Ideographic);
-    } else if (C < 0x80) {
-      *To++ = static_cast<char>(C);
-      if (C == u'\n' || (C == u'\r' && Line->EndsInLoneCr)) {
-        Put((Line++)->After);
-      }
-    } else {
-      OutOfStep();
+      continue;
     }
+    const bool Wide = C == FullWidthSpace;
+    if (C >= 0x80 && !Wide) OutOfStep();
+    To[0] = Wide ? Ideographic[0] : static_cast<char>(C);
+    To[1] = Ideographic[1];
+    To[2] = Ideographic[2];
+    To += Wide ? 3 : 1;
+    if (C == u'\n' || (C == u'\r' && Line->EndsInLoneCr)) Put((Line++)->After);
   }
   if (Line != Lines_.end()) Put((Line++)->After);  // the last line, without a break
   if (Line != Lines_.end()) OutOfStep();

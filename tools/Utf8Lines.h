@@ -2,17 +2,17 @@
 //
 // These commands change a line only in its blanks (space, tab, U+3000):
 // commands 1 to 6 rewrite the leading run of them and keep the rest of the
-// line; command 7 drops the trailing run and keeps the rest. What lies
-// between the first and the last character that is not a blank is never
-// looked into, and a line without leading blanks (for command 7, without
-// trailing ones) stays as it is. So each line that may change is reduced to
-// its leading blanks, one stand-in letter for what lies between (when
-// anything does), its trailing blanks and its break; the reduced lines go
+// line; command 7 drops the trailing run and keeps the rest. The rest is
+// never looked into, and a line without leading blanks (for command 7,
+// without trailing ones) stays as it is. So each line that may change is
+// reduced to the run of blanks its command looks at, one stand-in letter
+// for the rest (when there is any) and its break; the reduced lines go
 // through ApplyLineCommand together, and the result is put back together
 // from the rewritten lines, the bytes each stand-in stands for and the lines
 // that could not change. Only blanks and breaks are ever decoded or encoded,
 // and the output is byte for byte that of decoding, ApplyLineCommand and
 // encoding.
+
 #pragma once
 
 #include <cstddef>
