@@ -91,7 +91,8 @@ void CheckDecoded(std::string_view Bytes, TEncoding Requested, uint8_t Command) 
   Expect(EncodeText(ApplyLineCommand(Decoded.Text, Command), Decoded.Encoding, Output),
          "the command's result encodes", Input);
   if (Decoded.Encoding == TEncoding::Utf8 && TUtf8LineRewriter::Handles(Command)) {
-    TUtf8LineRewriter Rewriter(Command);
+    uint64_t Lines = 0;
+    TUtf8LineRewriter Rewriter(Command, Utf8WidestTrimmedLine(Body, Lines));
     const bool Changed = Rewriter.Rewrite(Body);
     ExpectEqual("the UTF-8 line rewrite gives the bytes of the decoded one", Input, Widen(Output),
                 Widen(Changed ? Rewriter.Result() : Body));

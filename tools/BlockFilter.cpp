@@ -44,16 +44,6 @@ int32_t WidestTrimmedLine(StringView Text, uint64_t& Lines) {
   return Widest;
 }
 
-// A line Width columns wide that TrimLineEnd leaves as it is: tabs up to the
-// last tab stop before Width, then one to TabWidth letters.
-String LineOfWidth(int32_t Width) {
-  if (Width <= 0) return String();
-  const int32_t Letters = (Width - 1) % TabWidth + 1;
-  String Line(static_cast<size_t>((Width - Letters) / TabWidth), u'\t');
-  Line.append(static_cast<size_t>(Letters), u'x');
-  return Line;
-}
-
 }  // namespace
 
 String ApplyTransform(const TTransform& Transform, StringView Text) {
@@ -143,8 +133,9 @@ TFilterResult TBlockFilter::CheckOnce() {
   Longest_ = 0;
   Lines_ = 0;
   Units_ = 0;
-  // Only the widest line and the CP932 round trip need the characters.
-  const bool Keep = Pads() || Encoding_ == TEncoding::Cp932;
+  // Only the widest line and the CP932 round trip need the characters, and
+  // UTF-8 lines are measured without them.
+  const bool Keep = Encoding_ != TEncoding::Utf8 && (Pads() || Encoding_ == TEncoding::Cp932);
   TLineBlockReader Blocks(Input_, Bom_.size(), Encoding_, BlockSize_);
   String Text;
   for (;;) {
@@ -154,6 +145,10 @@ TFilterResult TBlockFilter::CheckOnce() {
     if (!Keep) {
       if (const size_t Error = ValidateText(Block, Encoding_); Error != NoError) {
         return {TFilterOutcome::Invalid, 0, Blocks.Offset() + Error};
+      }
+      if (Pads()) {
+        Longest_ = std::max(Longest_, Utf8WidestTrimmedLine(Block, Lines_));
+        Units_ += Block.size();
       }
       continue;
     }
@@ -202,7 +197,7 @@ TFilterResult TBlockFilter::RunOnce(TBlockSink* Sink, bool StopAtChange) {
   std::optional<TUtf8LineRewriter> Utf8Lines;
   if (Encoding_ == TEncoding::Utf8 && !Transform_.IsConversion &&
       TUtf8LineRewriter::Handles(Transform_.Id)) {
-    Utf8Lines.emplace(Transform_.Id);
+    Utf8Lines.emplace(Transform_.Id, Longest_);
   }
   for (;;) {
     std::string_view Block;

@@ -112,8 +112,8 @@ class TBlockFilter {
   bool Checked_ = false;  // a complete Check has run: LossOffset_ and Longest_ hold
   uint64_t LossOffset_ = NoError;
   // Commands 8 and 9, after Check: the width of the widest trimmed line, the
-  // number of lines and of units, a line Longest_ wide with its break, and
-  // the bytes to read at a time for the padded blocks.
+  // number of lines and of units (of bytes for UTF-8), a line Longest_ wide
+  // with its break, and the bytes to read at a time for the padded blocks.
   int32_t Longest_ = 0;
   uint64_t Lines_ = 0;
   uint64_t Units_ = 0;

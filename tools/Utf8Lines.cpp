@@ -1,9 +1,11 @@
 #include "tools/Utf8Lines.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <stdexcept>
 
+#include "StringUnit/AnsiCodePage.h"
 #include "StringUnit/Simd.h"
 #include "transforms/LineCommands.h"
 
@@ -63,17 +65,197 @@ const char* AfterBreak(const char* Break, const char* End) {
   return Break;
 }
 
+// Columns a byte adds to a line's display width: two a character, one for
+// U+0020 to U+007F, two for each unit of a character beyond U+FFFF.
+int32_t ByteWidth(uint8_t Byte) {
+  return Byte < 0x20 ? 2 : Byte < 0x80 ? 1 : Byte < 0xC0 ? 0 : Byte < 0xF0 ? 2 : 4;
+}
+
+// Whether the three-byte character at P is one of the narrow ones, U+203E and
+// U+FF61 to U+FF9F; P holds E2 or EF, and two more bytes of the character
+// follow.
+bool NarrowThreeBytes(const uint8_t* P) {
+  if (P[0] == 0xE2) return P[1] == 0x80 && P[2] == 0xBE;
+  return (P[1] == 0xBD && P[2] >= 0xA1) || (P[1] == 0xBE && P[2] <= 0x9F);
+}
+
+// ANSI bytes of the character at P, of Length bytes.
+uint32_t CharacterAnsiBytes(const uint8_t* P, size_t Length) {
+  if (Length == 1) return static_cast<uint32_t>(AnsiByteCount(P[0]));
+  if (Length == 2) {
+    return static_cast<uint32_t>(
+        AnsiByteCount(static_cast<char16_t>((P[0] & 0x1F) << 6 | (P[1] & 0x3F))));
+  }
+  if (Length == 3) {
+    return static_cast<uint32_t>(AnsiByteCount(
+        static_cast<char16_t>((P[0] & 0x0F) << 12 | (P[1] & 0x3F) << 6 | (P[2] & 0x3F))));
+  }
+  const char32_t C =
+      ((P[0] & 0x07) << 18 | (P[1] & 0x3F) << 12 | (P[2] & 0x3F) << 6 | (P[3] & 0x3F)) - 0x10000;
+  return static_cast<uint32_t>(AnsiByteCount(static_cast<char16_t>(0xD800 + (C >> 10))) +
+                               AnsiByteCount(static_cast<char16_t>(0xDC00 + (C & 0x3FF))));
+}
+
+size_t CharacterLength(uint8_t Lead) {
+  return Lead < 0x80 ? 1 : Lead < 0xE0 ? 2 : Lead < 0xF0 ? 3 : 4;
+}
+
+// Writes LineOfWidth(Width) at To; returns its end.
+// The units of LineOfWidth(Width) at most.
+size_t LineOfWidthBound(int32_t Width) {
+  return static_cast<size_t>(std::max(Width, 0) / TabWidth + TabWidth);
+}
+
+char16_t* PutLineOfWidth(char16_t* To, int32_t Width) {
+  if (Width <= 0) return To;
+  const int32_t Letters = (Width - 1) % TabWidth + 1;
+  To = std::fill_n(To, (Width - Letters) / TabWidth, u'\t');
+  return std::fill_n(To, Letters, StandIn);
+}
+
 [[noreturn]] void OutOfStep() {
   throw std::logic_error("internal error: line rewrite out of step");
 }
 
+// The ASCII units From .. Last as bytes at To; returns their end.
+char* Narrow(const char16_t* From, const char16_t* Last, char* To) {
+  char16_t Seen = 0;
+#ifdef QUILLET_SSE2
+  __m128i SeenUnits = _mm_setzero_si128();
+  for (; Last - From >= 8; From += 8, To += 8) {
+    const __m128i Units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(From));
+    SeenUnits = _mm_or_si128(SeenUnits, Units);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(To), _mm_packus_epi16(Units, Units));
+  }
+  alignas(16) char16_t Lanes[8];
+  _mm_store_si128(reinterpret_cast<__m128i*>(Lanes), SeenUnits);
+  for (const char16_t Lane : Lanes) Seen |= Lane;
+#endif
+  for (; From != Last; ++From) {
+    Seen |= *From;
+    *To++ = static_cast<char>(*From);
+  }
+  if (Seen >= 0x80) OutOfStep();
+  return To;
+}
+
 }  // namespace
 
+int32_t Utf8LineWidth(std::string_view Line) {
+  const auto* P = reinterpret_cast<const uint8_t*>(Line.data());
+  const size_t Size = Line.size();
+  int32_t Width = 0;
+  size_t Tabs = 0;  // just after the last tab; 0 when there is none
+#ifdef QUILLET_SSE2
+  if (Size >= 16) {
+    // Sixteen bytes a step: each byte's columns from masks (ASCII one,
+    // control characters two, first bytes of longer characters two, of
+    // four-byte ones four), summed across the bytes; the narrow three-byte
+    // characters one less. The last step takes the last sixteen bytes and
+    // leaves out those already counted.
+    const __m128i Zero = _mm_setzero_si128();
+    const __m128i Ones = _mm_set1_epi8(1);
+    const __m128i Twos = _mm_set1_epi8(2);
+    const __m128i Positions = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    __m128i Sums = Zero;
+    for (size_t I = 0; I < Size; I += 16) {
+      const size_t At = std::min(I, Size - 16);
+      const auto Skip = static_cast<char>(I - At);
+      const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P + At));
+      const __m128i Counted = _mm_cmpgt_epi8(Positions, _mm_set1_epi8(static_cast<char>(Skip - 1)));
+      const __m128i Ascii = _mm_cmpgt_epi8(Bytes, _mm_set1_epi8(-1));
+      const __m128i Control = _mm_cmplt_epi8(Bytes, _mm_set1_epi8(0x20));
+      const __m128i Lead = _mm_cmpgt_epi8(Bytes, _mm_set1_epi8(static_cast<char>(0xBF)));
+      const __m128i Four = _mm_cmpgt_epi8(Bytes, _mm_set1_epi8(static_cast<char>(0xEF)));
+      const __m128i Columns = _mm_add_epi8(
+          _mm_add_epi8(_mm_and_si128(Ascii, Ones),
+                       _mm_and_si128(_mm_and_si128(Control, Ascii), Ones)),
+          _mm_andnot_si128(Ascii,
+                           _mm_add_epi8(_mm_and_si128(Lead, Twos), _mm_and_si128(Four, Twos))));
+      Sums = _mm_add_epi64(Sums, _mm_sad_epu8(_mm_and_si128(Columns, Counted), Zero));
+      const uint32_t Fresh = ~0u << Skip;
+      const auto Maybe = static_cast<uint32_t>(_mm_movemask_epi8(
+          _mm_or_si128(_mm_cmpeq_epi8(Bytes, _mm_set1_epi8(static_cast<char>(0xE2))),
+                       _mm_cmpeq_epi8(Bytes, _mm_set1_epi8(static_cast<char>(0xEF))))));
+      for (uint32_t Bits = Maybe & Fresh; Bits != 0; Bits &= Bits - 1) {
+        Width -= NarrowThreeBytes(P + At + std::countr_zero(Bits));
+      }
+      const auto TabBits =
+          static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(Bytes, _mm_set1_epi8('\t'))));
+      if ((TabBits & Fresh) != 0) Tabs = At + 32 - std::countl_zero(TabBits);
+    }
+    Width += _mm_cvtsi128_si32(Sums) + _mm_cvtsi128_si32(_mm_srli_si128(Sums, 8));
+  } else
+#endif
+  {
+    for (size_t I = 0; I < Size; ++I) {
+      Width += ByteWidth(P[I]);
+      if (P[I] == 0xE2 || P[I] == 0xEF) Width -= NarrowThreeBytes(P + I);
+      if (P[I] == '\t') Tabs = I + 1;
+    }
+  }
+  // Each tab counted two columns so far; it fills up to the next stop in ANSI
+  // bytes, so these are counted up to the last tab.
+  uint32_t Column = 0;  // only its remainder by TabWidth counts, so it may wrap
+  for (size_t I = 0; I < Tabs;) {
+    if (P[I] == '\t') {
+      const uint32_t Fill = TabWidth - Column % TabWidth;
+      Column += Fill;
+      Width += static_cast<int32_t>(Fill) - 2;
+      ++I;
+    } else {
+      const size_t Length = CharacterLength(P[I]);
+      Column += CharacterAnsiBytes(P + I, Length);
+      I += Length;
+    }
+  }
+  return Width;
+}
+
+int32_t Utf8WidestTrimmedLine(std::string_view Block, uint64_t& Lines) {
+  int32_t Widest = 0;
+  const char* const End = Block.data() + Block.size();
+  for (const char* P = Block.data(); P != End; ++Lines) {
+    const char* const Break = FindBreak(P, End);
+    const char* Kept = Break;
+    for (size_t Bytes; Kept != P && (Bytes = BlankBefore(P, Kept)) != 0;) Kept -= Bytes;
+    Widest = std::max(Widest, Utf8LineWidth(std::string_view(P, static_cast<size_t>(Kept - P))));
+    P = AfterBreak(Break, End);
+  }
+  return Widest;
+}
+
+String LineOfWidth(int32_t Width) {
+  String Line(LineOfWidthBound(Width), u'\0');
+  Line.resize(static_cast<size_t>(PutLineOfWidth(Line.data(), Width) - Line.data()));
+  return Line;
+}
+
+TUtf8LineRewriter::TUtf8LineRewriter(uint8_t Command, int32_t Widest) : Command_(Command) {
+  if (Pads()) WidestLine_ = LineOfWidth(Widest) + u'\n';
+}
+
+bool TUtf8LineRewriter::Pads() const {
+  return Command_ == lcPad || Command_ == lcPadTabs;
+}
+
 bool TUtf8LineRewriter::Handles(uint8_t Command) {
-  return Command >= lcSpaces && Command <= lcTrim;
+  return Command >= lcSpaces && Command <= lcPadTabs;
 }
 
 bool TUtf8LineRewriter::Rewrite(std::string_view Block) {
+  if (Pads()) {
+    // The widest line goes first, so that the block pads against it; its
+    // own result is dropped again.
+    ReduceToWidths(Block);
+    const StringView Reduced(Reduced_.data(), ReducedSize_);
+    const String Rewritten = ApplyLineCommand(Reduced, Command_);
+    StringView Lines = Rewritten;
+    Lines.remove_prefix(Lines.find(u'\n') + 1);
+    if (Lines == Reduced.substr(WidestLine_.size())) return false;
+    ExpandPadded(Lines);
+    return true;
+  }
   Reduce(Block);
   if (Lines_.empty()) return false;
   const StringView Reduced(Reduced_.data(), ReducedSize_);
@@ -121,7 +303,7 @@ void TUtf8LineRewriter::Reduce(std::string_view Block) {
       for (; P != End && (Bytes = BlankAt(P, End)) != 0; P += Bytes) *To++ = BlankUnit(P, Bytes);
       KeptEnd = Break = FindBreak(P, End);
     }
-    Lines_.push_back({std::string_view(P, static_cast<size_t>(KeptEnd - P)), {}, false});
+    Lines_.push_back({std::string_view(P, static_cast<size_t>(KeptEnd - P)), {}, false, 1});
     if (KeptEnd != P) *To++ = StandIn;
     for (P = KeptEnd; P != Break; P += Bytes) {
       Bytes = BlankAt(P, Break);
@@ -169,6 +351,67 @@ void TUtf8LineRewriter::Expand(StringView Rewritten) {
   }
   if (Line != Lines_.end()) Put((Line++)->After);  // the last line, without a break
   if (Line != Lines_.end()) OutOfStep();
+  OutputSize_ = static_cast<size_t>(To - Output_.data());
+}
+
+// Each line becomes LineOfWidth of its trimmed width, its trailing blanks
+// and its break, behind the widest line. A line of blanks alone keeps them,
+// so that no reduced line but an empty one starts with its break: a line
+// after one ending in a lone CR never does.
+void TUtf8LineRewriter::ReduceToWidths(std::string_view Block) {
+  Lines_.clear();
+  ReducedSize_ = 0;
+  const auto Room = [this](size_t Units) {
+    if (Reduced_.size() - ReducedSize_ < Units) {
+      Reduced_.resize(std::max(2 * Reduced_.size(), ReducedSize_ + Units));
+    }
+    return Reduced_.data() + ReducedSize_;
+  };
+  std::copy(WidestLine_.begin(), WidestLine_.end(), Room(WidestLine_.size()));
+  ReducedSize_ += WidestLine_.size();
+  const char* const End = Block.data() + Block.size();
+  for (const char* P = Block.data(); P != End;) {
+    const char* const Break = FindBreak(P, End);
+    const char* const Next = AfterBreak(Break, End);
+    const char* Kept = Break;
+    for (size_t Bytes; Kept != P && (Bytes = BlankBefore(P, Kept)) != 0;) Kept -= Bytes;
+    const std::string_view Line(P, static_cast<size_t>(Kept - P));
+    const int32_t Width = Utf8LineWidth(Line);
+    // Then a unit a byte at most.
+    char16_t* const Start = Room(LineOfWidthBound(Width) + static_cast<size_t>(Next - Kept));
+    char16_t* To = PutLineOfWidth(Start, Width);
+    Lines_.push_back(
+        {Line, {}, Next - Break == 1 && *Break == '\r', static_cast<size_t>(To - Start)});
+    for (P = Kept; P != Break;) {
+      const size_t Bytes = BlankAt(P, Break);
+      *To++ = BlankUnit(P, Bytes);
+      P += Bytes;
+    }
+    for (; P != Next; ++P) *To++ = static_cast<char16_t>(*P);
+    ReducedSize_ = static_cast<size_t>(To - Reduced_.data());
+  }
+}
+
+// Each padded line is its stand-in, then spaces or tabs, then its break.
+void TUtf8LineRewriter::ExpandPadded(StringView Rewritten) {
+  size_t Bound = Rewritten.size();
+  for (const TReducedLine& Line : Lines_) Bound += Line.Kept.size();
+  if (Output_.size() < Bound) Output_.resize(Bound);
+  char* To = Output_.data();
+  const size_t Size = Rewritten.size();
+  size_t I = 0;
+  for (const TReducedLine& Line : Lines_) {
+    std::memcpy(To, Line.Kept.data(), Line.Kept.size());
+    To += Line.Kept.size();
+    I += Line.Width;
+    const size_t Break = std::min(FindLineBreak(Rewritten, std::min(I, Size)), Size);
+    To = Narrow(Rewritten.data() + std::min(I, Size), Rewritten.data() + Break, To);
+    I = Break;
+    if (I < Size && Rewritten[I] == u'\r') *To++ = static_cast<char>(Rewritten[I++]);
+    if (I < Size && Rewritten[I] == u'\n' && !Line.EndsInLoneCr)
+      *To++ = static_cast<char>(Rewritten[I++]);
+  }
+  if (I != Size) OutOfStep();
   OutputSize_ = static_cast<size_t>(To - Output_.data());
 }
 

@@ -1,6 +1,6 @@
-// Commands 1 to 7 on UTF-8 text, without decoding it.
+// The line commands on UTF-8 text, without decoding it.
 //
-// These commands change a line only in its blanks (space, tab, U+3000):
+// Commands 1 to 7 change a line only in its blanks (space, tab, U+3000):
 // commands 1 to 6 rewrite the leading run of them and keep the rest of the
 // line; command 7 drops the trailing run and keeps the rest. The rest is
 // never looked into, and a line without leading blanks (for command 7,
@@ -9,10 +9,16 @@
 // for the rest (when there is any) and its break; the reduced lines go
 // through ApplyLineCommand together, and the result is put back together
 // from the rewritten lines, the bytes each stand-in stands for and the lines
-// that could not change. Only blanks and breaks are ever decoded or encoded,
-// and the output is byte for byte that of decoding, ApplyLineCommand and
-// encoding.
-
+// that could not change.
+//
+// Commands 8 and 9 keep each line up to its trailing blanks and pad it
+// according to its width alone. So each line is reduced to a line of the
+// same width (LineOfWidth) followed by its trailing blanks and its break,
+// and the padded result gets the line's own bytes back in front of the
+// padding.
+//
+// Only blanks and breaks are ever decoded or encoded, and the output is byte
+// for byte that of decoding, ApplyLineCommand and encoding.
 #pragma once
 
 #include <cstddef>
@@ -25,10 +31,24 @@
 
 namespace quillet {
 
+// LineWidth of the valid UTF-8 line Line, given without its break.
+int32_t Utf8LineWidth(std::string_view Line);
+
+// The widest line of Block, valid UTF-8 of whole lines, as commands 8 and 9
+// measure it: the width of each line without its trailing blanks. Adds the
+// number of lines to Lines.
+int32_t Utf8WidestTrimmedLine(std::string_view Block, uint64_t& Lines);
+
+// A line Width columns wide that TrimLineEnd leaves as it is, made of tabs
+// and letters only: tabs up to the last tab stop before Width, then one to
+// TabWidth letters.
+String LineOfWidth(int32_t Width);
+
 class TUtf8LineRewriter {
  public:
-  // Command: 1 to 7 (Handles).
-  explicit TUtf8LineRewriter(uint8_t Command) : Command_(Command) {}
+  // Command: 1 to 9 (Handles). Commands 8 and 9 pad against Widest, the
+  // widest trimmed line of the whole text.
+  explicit TUtf8LineRewriter(uint8_t Command, int32_t Widest = 0);
 
   static bool Handles(uint8_t Command);
 
@@ -40,17 +60,23 @@ class TUtf8LineRewriter {
  private:
   // A line that may change: the bytes its stand-in stands for (none when it
   // has none), and the lines after it that cannot change, up to the next
-  // line that may.
+  // line that may. For commands 8 and 9 the stand-in is the reduced line's
+  // first Width units.
   struct TReducedLine {
     std::string_view Kept;
     std::string_view After;
     bool EndsInLoneCr;
+    size_t Width;
   };
 
+  bool Pads() const;
   void Reduce(std::string_view Block);
+  void ReduceToWidths(std::string_view Block);
   void Expand(StringView Rewritten);
+  void ExpandPadded(StringView Rewritten);
 
   uint8_t Command_;
+  String WidestLine_;        // commands 8 and 9: LineOfWidth(Widest) and LF
   std::string_view Before_;  // the lines before the first that may change
   String Reduced_;           // grown as needed, never shrunk
   size_t ReducedSize_ = 0;
