@@ -100,12 +100,12 @@ size_t CharacterLength(uint8_t Lead) {
   return Lead < 0x80 ? 1 : Lead < 0xE0 ? 2 : Lead < 0xF0 ? 3 : 4;
 }
 
-// Writes LineOfWidth(Width) at To; returns its end.
 // The units of LineOfWidth(Width) at most.
 size_t LineOfWidthBound(int32_t Width) {
   return static_cast<size_t>(std::max(Width, 0) / TabWidth + TabWidth);
 }
 
+// Writes LineOfWidth(Width) at To; returns its end.
 char16_t* PutLineOfWidth(char16_t* To, int32_t Width) {
   if (Width <= 0) return To;
   const int32_t Letters = (Width - 1) % TabWidth + 1;
