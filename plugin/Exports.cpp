@@ -18,11 +18,20 @@
 //   the register unspecified.
 //
 // No exception crosses an export: each one is a function-try-block whose
-// handlers turn a failure into a neutral result. OnCommand, the one export
-// the user waits on, shows the failure in a message box.
+// handlers turn a failure into a neutral result (for OnCommand, the run it
+// calls). OnCommand, the one export the user waits on, shows the failure in a
+// message box.
+//
+// One command runs at a time. The editor can call OnCommand again while a
+// run is under way: from its menu loop while the popup is open, while it
+// handles one of the run's messages, or while the error box is open. An
+// inner run would edit the document under the outer one, whose line numbers
+// would then point at the wrong text. Such a call returns at once and sends
+// the editor nothing.
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <exception>
@@ -65,6 +74,25 @@ enum TEventFlag : DWORD {
 
 DWORD StoredEventValue = 0;
 
+// Held by the command run under way, if any.
+std::atomic<bool> CommandRunning{false};
+
+// Claims the one command run for its lifetime; claimed only when no other
+// run held it.
+class TCommandClaim {
+ public:
+  TCommandClaim() : claimed_(!CommandRunning.exchange(true)) {}
+  ~TCommandClaim() {
+    if (claimed_) CommandRunning = false;
+  }
+  TCommandClaim(const TCommandClaim&) = delete;
+  TCommandClaim& operator=(const TCommandClaim&) = delete;
+  explicit operator bool() const { return claimed_; }
+
+ private:
+  bool claimed_;
+};
+
 // Copies Text into the 8-bit buffer of Size characters at Buffer with
 // lstrcpynA when there is one; the result is Text's full length either way.
 // A size of 0 writes nothing, and sizes beyond INT_MAX are clamped, since
@@ -98,6 +126,17 @@ void ShowFailure(HWND Editor, const char* Utf8) noexcept {
   MessageBoxW(Editor, Text, WideText(NameCaption), MB_OK | MB_ICONERROR);
 }
 
+// One run of the command menu; a failure ends in the error box.
+void RunCommandMenu(HWND Editor) noexcept try {
+  TWin32Host Host(Editor);
+  TWin32Menu Menu(Editor);
+  quillet::OnCommand(Host, Menu);
+} catch (const std::exception& Failure) {
+  ShowFailure(Editor, Failure.what());
+} catch (...) {
+  ShowFailure(Editor, UnknownFailure);
+}
+
 }  // namespace
 
 }  // namespace quillet
@@ -106,15 +145,11 @@ using namespace quillet;
 
 extern "C" {
 
-// Shows the command menu and runs the chosen command (CommandDriver.h).
-void WINAPI OnCommand(HWND Editor) try {
-  TWin32Host Host(Editor);
-  TWin32Menu Menu(Editor);
-  quillet::OnCommand(Host, Menu);
-} catch (const std::exception& Failure) {
-  ShowFailure(Editor, Failure.what());
-} catch (...) {
-  ShowFailure(Editor, UnknownFailure);
+// Shows the command menu and runs the chosen command (CommandDriver.h); does
+// nothing while another run is under way, its error box included.
+void WINAPI OnCommand(HWND Editor) {
+  const TCommandClaim Claim;  // cannot fail
+  if (Claim) RunCommandMenu(Editor);
 }
 
 // -1 exactly when the editor reports its command hcEditCommand enabled (low
