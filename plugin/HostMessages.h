@@ -77,6 +77,9 @@ class EHostError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The failure of a selection that the editor places outside its text.
+inline constexpr char BadSelectionMessage[] = "エディタから受け取った選択位置が不正です";
+
 // The longest text the plug-in accepts from the editor, in UTF-16 units.
 constexpr intptr_t MaxHostTextLength = intptr_t{1} << 28;
 

@@ -31,11 +31,15 @@ void SelectWholeLines(THostEditor& Host) {
   PositionPair End = GetSelectionEnd(Host, pkTextLine);
   const TCaretDirection Direction = GetCaretDirection(Host);
 
+  // Everything after works on lines counted from the start: one outside the
+  // text would make it work on other lines than the selected ones.
+  if (Start.Line < 0) throw EHostError(BadSelectionMessage);
   Start.Column = 0;
   // A selection that already ends at the start of a later line keeps that
   // line outside.
   if (End.Column != 0 || End.Line == Start.Line) {
     const int32_t LineCount = GetLineCount(Host, pkTextLine);
+    if (Start.Line >= LineCount) throw EHostError(BadSelectionMessage);
     if (End.Line == LineCount - 1)
       End.Column = static_cast<int32_t>(GetLineText(Host, End.Line).size());
     else

@@ -15,6 +15,9 @@ void RestoreCaretDirection(THostEditor& Host, TCaretDirection Direction);
 void SelectRange(THostEditor& Host, PositionPair Anchor, PositionPair Caret);
 // Widens the selection from column 0 of its first line to column 0 of the
 // line after its last (the text's end on the last line), caret kept at its end.
+// Raises EHostError, before changing the selection, when the editor reports
+// its start on a line before the text or, where the line count is read, past
+// it.
 void SelectWholeLines(THostEditor& Host);
 
 }  // namespace quillet

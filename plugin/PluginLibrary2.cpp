@@ -110,6 +110,9 @@ void WriteBackLines(THostEditor& Host, StringView NewText) {
   NewLines.SetText(NewText);
 
   TWrittenRange Written{GetSelectionStart(Host, pkTextLine), LengthOf(NewText)};
+  // The rewrites address lines by number from the start: one before the
+  // text would send them all to its first line.
+  if (Written.Start.Line < 0 || Written.Start.Column < 0) throw EHostError(BadSelectionMessage);
   const TCaretDirection Direction = GetCaretDirection(Host);
 
   if (RewriteWouldJoinLines(OldLines, NewLines)) {
