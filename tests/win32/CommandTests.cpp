@@ -11,6 +11,7 @@
 #include "plugin/HostMessages.h"
 #include "testing/SimEditor.h"
 #include "tests/win32/Check.h"
+#include "tests/win32/CommandRun.h"
 #include "tests/win32/TestHost.h"
 #include "transforms/LineCommands.h"
 
@@ -109,7 +110,6 @@ const TSetup Setups[] = {
 };
 
 constexpr int32_t WrapWidth = 3;
-constexpr TViewRecord SavedView{{7, 3}};
 
 struct TOutcome {
   std::u16string Document;
@@ -121,14 +121,6 @@ int32_t LineOf(const std::vector<int32_t>& Starts, int32_t Offset) {
   return static_cast<int32_t>(std::upper_bound(Starts.begin(), Starts.end(), Offset) -
                               Starts.begin()) -
          1;
-}
-
-// Document with units From..To-1 rewritten; the rewritten part's new end.
-std::pair<std::u16string, int32_t> Rewrite(const std::u16string& Document, int32_t From, int32_t To,
-                                           uint8_t Command) {
-  const String Lines = ApplyLineCommand(StringView(Document).substr(From, To - From), Command);
-  return {Document.substr(0, From) + Lines + Document.substr(To),
-          From + static_cast<int32_t>(Lines.size())};
 }
 
 // What the editor must hold after command Command. With a selection: its
@@ -187,38 +179,6 @@ void CheckMenu(const TMenuSession& Menu, POINT Cursor, UINT Command) {
           "the submenu opened on the way");
 }
 
-struct TRun {
-  TSimEditor& Sim;
-  int32_t Anchor;
-  int32_t Caret;
-  POINT Cursor;
-};
-
-// Sets up the editor, shows the menu through OnCommand and picks Command
-// (or dismisses the menu).
-void RunOnCommand(const TPlugin& Plugin, THostWindow& Window, TRun& Run, UINT Command,
-                  bool Dismiss) {
-  Run.Sim.SetViewRows(2);  // caret moves scroll the view
-  Run.Sim.Select(Run.Anchor, Run.Caret);
-  Run.Sim.SetView(SavedView);
-  Run.Sim.ClearLog();
-  Window.Attach(&Run.Sim);
-  Window.ExpectMenu(Command, Dismiss, Run.Cursor);
-  Plugin.OnCommand(Window.Handle());
-  Window.Attach(nullptr);
-}
-
-void CheckFrame(TSimEditor& Sim) {
-  Check(Sim.Redraw(), "redraw is on again");
-  const std::vector<std::string> Names = Sim.MessageNames();
-  const auto& Log = Sim.Log();
-  Check(Names.size() >= 3 && Names.front() == "MsgSetRedraw" && Log.front().WParam == 0,
-        "redraw switched off first");
-  Check(Names.size() >= 3 && Names.back() == "MsgSetRedraw" && Log.back().WParam == 1,
-        "redraw switched on last");
-  CheckEqual(std::count(Names.begin(), Names.end(), "MsgSetRedraw"), 2l, "redraw switches");
-}
-
 void TestCommand(const TPlugin& Plugin, THostWindow& Window, const TSetup& Setup, int32_t Wrap,
                  uint8_t Command, POINT Cursor) {
   TCase Case(std::string(Setup.Name) + (Wrap ? ", wrapped" : "") + ", command " +
@@ -268,24 +228,6 @@ void TestNoCommand(const TPlugin& Plugin, THostWindow& Window, const TSetup& Set
   CheckFrame(Sim);
   CheckMenu(Window.LastMenu(), Cursor, 0);
   Check(Window.LastMenu().SubmenusOpened.empty(), "no submenu opened");
-}
-
-// The driver's choice made without a menu, to learn what a failure says.
-class TFixedChoice final : public TPluginUI {
- public:
-  explicit TFixedChoice(uint8_t Command) : command_(Command) {}
-  intptr_t TrackCommandMenu(std::span<const TMenuEntry>) override { return command_; }
-
- private:
-  uint8_t command_;
-};
-
-std::u16string FromUtf8(const std::string& Text) {
-  std::wstring Wide(Text.size(), L'\0');
-  Wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, Text.data(),
-                                                      static_cast<int>(Text.size()), Wide.data(),
-                                                      static_cast<int>(Wide.size()))));
-  return {Wide.begin(), Wide.end()};
 }
 
 // A failure inside the command (an impossible text length from the editor)

@@ -66,6 +66,7 @@ int Run(const std::wstring& Path, const wchar_t* DemoSample, UINT DemoCommand) {
     Timed("queries", [&] { TestQueries(Plugin, Window); });  // first: no event value stored yet
     Timed("module", [&] { TestModule(Plugin); });
     Timed("commands", [&] { TestCommands(Plugin, Window); });
+    Timed("hostile", [&] { TestHostile(Plugin, Window); });
   }
   CheckEqual(Window.Mishaps(), 0, "menus and boxes that needed closing by force");
   CheckEqual(FreeLibrary(Plugin.Module), TRUE, "FreeLibrary");

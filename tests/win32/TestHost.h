@@ -31,6 +31,9 @@ void TestModule(const TPlugin& Plugin);
 void TestQueries(const TPlugin& Plugin, THostWindow& Window);
 // OnCommand through the real popup menu, for every command.
 void TestCommands(const TPlugin& Plugin, THostWindow& Window);
+// OnCommand against an editor that lies, hands over awkward text, reports
+// positions outside the text or calls back in; string queries without a buffer.
+void TestHostile(const TPlugin& Plugin, THostWindow& Window);
 // Runs Command on the whole of a UTF-8 sample file and prints it before and
 // after, blanks made visible.
 int RunDemo(const TPlugin& Plugin, THostWindow& Window, const std::wstring& SamplePath,
