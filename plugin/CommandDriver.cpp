@@ -61,7 +61,8 @@ void RunCommandMenu(THostEditor& Host, TPluginUI& UI) {
     else
       SelectWholeLines(Host);
     const int32_t LengthBefore = LineLength(Host, Start.Line);
-    WriteBackLines(Host, ApplyLineCommand(GetSelectedText(Host), Id));
+    const String Selected = GetSelectedText(Host);
+    WriteBackLines(Host, ApplyLineCommand(Selected, Id), Selected);
 
     if (NoSelection) {
       RunCommand(Host, hcCancelSelection);

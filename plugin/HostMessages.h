@@ -79,6 +79,9 @@ class EHostError : public std::runtime_error {
 
 // The failure of a selection that the editor places outside its text.
 inline constexpr char BadSelectionMessage[] = "エディタから受け取った選択位置が不正です";
+// The failure of a selected text that reads differently the second time.
+inline constexpr char ChangedSelectionMessage[] =
+    "エディタから受け取った選択テキストが一致しません";
 
 // The longest text the plug-in accepts from the editor, in UTF-16 units.
 constexpr intptr_t MaxHostTextLength = intptr_t{1} << 28;

@@ -102,10 +102,13 @@ void RewriteLineByLine(THostEditor& Host, const TRecordList& OldLines, const TRe
 
 }  // namespace
 
-void WriteBackLines(THostEditor& Host, StringView NewText) {
+void WriteBackLines(THostEditor& Host, StringView NewText, std::optional<StringView> Source) {
   TCommonStringRecordList OldLines;
   TCommonStringRecordList NewLines;
   const String OldText = GetSelectedText(Host);
+  // Lines of another text than the one rewritten would be replaced or
+  // deleted by what was made for other lines.
+  if (Source && OldText != *Source) throw EHostError(ChangedSelectionMessage);
   OldLines.SetText(OldText);
   NewLines.SetText(NewText);
 

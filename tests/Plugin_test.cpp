@@ -2,6 +2,7 @@
 // run against the simulated editor.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 
 #include "plugin/CommandDriver.h"
@@ -226,6 +227,54 @@ TEST(OnCommand, FailureLeavesRedrawOnAndTextOutsideIntact) {
     EXPECT_TRUE(Sim.Redraw()) << "message " << N;
     EXPECT_EQ(Sim.Document().substr(0, 6), u"keep\r\n");
     EXPECT_TRUE(Sim.Document().ends_with(u"keep too"));
+  }
+}
+
+// An editor that lies about its selection: a start outside the text, or a
+// selected text that reads differently the second time. The command is
+// refused before anything changes.
+class TLyingEditor final : public THostEditor {
+ public:
+  TLyingEditor(TSimEditor& Sim, std::optional<PositionPair> Start, bool ChangeSecondText)
+      : sim_(Sim), start_(Start), changeSecondText_(ChangeSecondText) {}
+  intptr_t Send(uint32_t Msg, uintptr_t WParam, intptr_t LParam) override {
+    if (Msg == MsgGetSelectionStart && start_ && LParam != 0) {
+      *reinterpret_cast<PositionPair*>(LParam) = *start_;
+      return 1;
+    }
+    // The second exchange of two calls each, when the one before was a read.
+    if (Msg == MsgGetSelectedText && changeSecondText_ && ++selectedTextCalls_ == 3)
+      sim_.SetDocument(sim_.Document() + u"\n");
+    return sim_.Send(Msg, WParam, LParam);
+  }
+
+ private:
+  TSimEditor& sim_;
+  std::optional<PositionPair> start_;
+  bool changeSecondText_;
+  int selectedTextCalls_ = 0;
+};
+
+TEST(OnCommand, RefusesASelectionOutsideTheTextOrChangingUnderIt) {
+  struct TRow {
+    const char* Name;
+    std::optional<PositionPair> Start;
+    bool ChangeSecondText;
+  };
+  const TRow Rows[] = {
+      {"start before the text", PositionPair{0, -3}, false},
+      {"start past the last line", PositionPair{4, 50}, false},
+      {"selected text changed between reads", std::nullopt, true},
+  };
+  const std::u16string Document = u"keep\r\n  a\r\n\tb\r\nkeep too";
+  for (const TRow& Row : Rows) {
+    TSimEditor Sim(Document);
+    Sim.Select(7, 12);
+    TLyingEditor Host(Sim, Row.Start, Row.ChangeSecondText);
+    TScriptedUI UI(lcTabs);
+    EXPECT_THROW(OnCommand(Host, UI), EHostError) << Row.Name;
+    EXPECT_TRUE(Sim.Document().starts_with(Document)) << Row.Name;
+    EXPECT_TRUE(Sim.Redraw()) << Row.Name;
   }
 }
 
