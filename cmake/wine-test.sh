@@ -14,9 +14,10 @@
 # so that none outlives its display. The exit status is the program's.
 #
 # A kernel without 32-bit support (ia32 emulation switched off) cannot start
-# Wine's 32-bit loader, which the wine command prefers: the 64-bit loader then
-# runs every Wine command, and a 32-bit program cannot run at all. Its run
-# then ends with exit status 77, which the tests report as skipped.
+# Wine's 32-bit loader, which the wine command prefers, unless something like
+# the qemu-i386 that scripts/setup registers runs it. Where nothing does, the
+# 64-bit loader runs every Wine command, and a 32-bit program cannot run at
+# all: its run ends with exit status 77, which the tests report as skipped.
 set -u
 mode=$1
 case $2 in
