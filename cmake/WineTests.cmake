@@ -33,10 +33,11 @@ function(quillet_add_wine_test)
   get_property(prefix_set GLOBAL PROPERTY QUILLET_WINEPREFIX_TEST SET)
   if(NOT prefix_set)
     set_property(GLOBAL PROPERTY QUILLET_WINEPREFIX_TEST TRUE)
-    # Creating a prefix takes 20 to 60 s; updating a current one, a few.
+    # Creating a prefix takes 20 to 60 s, about 5 minutes where qemu runs the
+    # 32-bit loader; updating a current one, a few seconds.
     add_test(NAME quillet_wineprefix COMMAND sh ${QUILLET_WINE_TEST} init ${ARG_WINEPREFIX})
     set_tests_properties(quillet_wineprefix PROPERTIES
-      FIXTURES_SETUP quillet_wine RESOURCE_LOCK quillet_wine TIMEOUT 600)
+      FIXTURES_SETUP quillet_wine RESOURCE_LOCK quillet_wine TIMEOUT 1500)
   endif()
   add_test(NAME ${ARG_NAME} COMMAND sh ${QUILLET_WINE_TEST} run ${ARG_WINEPREFIX} ${ARG_COMMAND})
   # 77: a 32-bit program on a kernel that cannot run one (wine-test.sh).
