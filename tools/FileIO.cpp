@@ -114,7 +114,10 @@ int TInput::Adopt(int Fd, bool Owned) {
   if (S_ISDIR(Info.st_mode)) return EISDIR;
   if (S_ISREG(Info.st_mode)) {
     Base_ = lseek(Fd, 0, SEEK_CUR);
-    if (Base_ >= 0) return 0;
+    if (Base_ >= 0) {
+      Opened_ = Info;
+      return 0;
+    }
     Base_ = 0;
   }
   InMemory_ = true;
@@ -135,6 +138,21 @@ int TInput::ReadAt(uint64_t Offset, char* Into, size_t Size, size_t& Count) {
     }
     if (errno != EINTR) return errno;
   }
+}
+
+bool TInput::Changed(const std::string* Path) const {
+  if (InMemory_ || Fd_ < 0) return false;
+  const auto Same = [](const timespec& A, const timespec& B) {
+    return A.tv_sec == B.tv_sec && A.tv_nsec == B.tv_nsec;
+  };
+  struct stat Now;
+  if (fstat(Fd_, &Now) != 0 || Now.st_size != Opened_.st_size ||
+      !Same(Now.st_mtim, Opened_.st_mtim) || !Same(Now.st_ctim, Opened_.st_ctim)) {
+    return true;
+  }
+  struct stat Named;
+  return Path && (stat(Path->c_str(), &Named) != 0 || Named.st_dev != Opened_.st_dev ||
+                  Named.st_ino != Opened_.st_ino);
 }
 
 int TFileReplacement::Begin() {

@@ -3,6 +3,7 @@
 // their message.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -37,13 +38,20 @@ class TInput {
   // into Into and sets Count to their number, 0 at the end of the input.
   int ReadAt(uint64_t Offset, char* Into, size_t Size, size_t& Count);
 
+  // Whether a file read in place has changed since it was opened, so that
+  // passes over it may have read different texts: its size, modification
+  // time or status-change time differ, or Path, when given, names another
+  // file now. An input held in memory never changes.
+  bool Changed(const std::string* Path = nullptr) const;
+
  private:
   int Adopt(int Fd, bool Owned);
 
   int Fd_ = -1;
   bool Owned_ = false;
   bool InMemory_ = false;
-  off_t Base_ = 0;  // where the input starts in a regular file
+  off_t Base_ = 0;           // where the input starts in a regular file
+  struct stat Opened_ = {};  // a regular file as it was when opened
   std::string Memory_;
 };
 

@@ -349,7 +349,7 @@ class TFilterRun {
       TBlockFilter Filter(Input, Options_.Transform, Options_.Encoding, Options_.BlockSize);
       if (const int Error = Filter.Start()) return FailSystem(Subject, "cannot read", Error);
       if (InPlace) return RewriteInPlace(*InPlace, Input, Filter);
-      WriteToStdout(Subject, Filter);
+      WriteToStdout(Subject, Input, Filter);
     } catch (const std::exception& Error) {
       Fail(Subject, Error.what(), esIoError);
     }
@@ -357,24 +357,35 @@ class TFilterRun {
 
   // A changed text must not lose a CP932 byte form anywhere, and standard
   // output gets nothing before that is known: when the check finds such a
-  // character, a dry run looks for a change first.
-  void WriteToStdout(std::string_view Subject, TBlockFilter& Filter) {
+  // character, a dry run looks for a change first. A file that changes
+  // between the passes gets no output; one that changes during the last is
+  // reported, since its output may belong to no one version of it.
+  void WriteToStdout(std::string_view Subject, const TInput& Input, TBlockFilter& Filter) {
     if (!Succeeded(Subject, Filter, Filter.Check(), false)) return;
     if (Filter.RoundTripLoss() != NoError) {
       const TFilterResult Trial = Filter.Run(nullptr, true);
       if (!Succeeded(Subject, Filter, Trial, false)) return;
       if (Trial.Changed) return FailRoundTrip(Subject, Filter);
     }
+    if (Input.Changed()) return FailChanged(Subject, "nothing was written");
     TStdoutSink Sink;
-    Succeeded(Subject, Filter, Filter.Run(&Sink, false), true);
+    if (!Succeeded(Subject, Filter, Filter.Run(&Sink, false), true)) return;
+    if (Input.Changed()) FailChanged(Subject, "the output may match no one version of it");
   }
 
+  // The new content replaces the file only if the file is still the one
+  // that was read, as it was read.
   void RewriteInPlace(const std::string& Path, TInput& Input, TBlockFilter& Filter) {
     TInPlaceSink Sink(Input, Path);
     const TFilterResult Result = Filter.Run(&Sink, false);
     if (!Succeeded(Path, Filter, Result, false) || !Result.Changed) return;
     if (Filter.RoundTripLoss() != NoError) return FailRoundTrip(Path, Filter);
+    if (Input.Changed(&Path)) return FailChanged(Path, "it was left as it is");
     if (const int Error = Sink.Commit()) FailSystem(Path, "cannot write", Error);
+  }
+
+  void FailChanged(std::string_view Subject, std::string_view Outcome) {
+    Fail(Subject, "the file changed while it was being read; " + std::string(Outcome), esIoError);
   }
 
   // Reports a pass that did not get through the input; true when it did.

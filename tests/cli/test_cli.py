@@ -7,10 +7,13 @@ import itertools
 import os
 import random
 import re
+import resource
+import signal
 import stat
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 BINARY = os.environ.get("QUILLET_BIN", "")
@@ -287,6 +290,64 @@ class FilterTest(unittest.TestCase):
                 self.assertEqual(result.returncode, 1)
                 self.assertIn(b"<stdout>", result.stderr)
                 self.assertEqual(len(result.stderr.splitlines()), 1)
+
+    def assertLeftAlone(self, result, path, data):
+        """A refused in-place run: status 1, the file named, as it was, no temporary file."""
+        self.assertEqual((result.returncode, result.stdout), (1, b""))
+        self.assertIn(path.encode() + b": ", result.stderr)
+        self.assertEqual(self.read(path), data)
+        self.assertEqual(os.listdir(os.path.dirname(path)), [os.path.basename(path)])
+
+    def test_in_place_when_the_disk_fills(self):
+        # Tabs that command 1 turns into four spaces each: the result is
+        # about three times the input.
+        data = b"\t\t\tx\n" * 40000
+        path = self.file("in.txt", data)
+
+        def small_files():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (len(data), len(data)))
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # a write past it fails with EFBIG
+
+        result = subprocess.run([BINARY, "-i", "1", path], stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, preexec_fn=small_files)
+        self.assertLeftAlone(result, path, data)
+
+    def test_in_place_on_a_full_file_system(self):
+        mount = os.path.join(self.dir.name, "small")
+        os.mkdir(mount)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", mount],
+                          stderr=subprocess.DEVNULL).returncode != 0:
+            self.skipTest("cannot mount a small file system here")
+        self.addCleanup(subprocess.run, ["umount", mount])
+        data = b"\t\t\tx\n" * 40000  # 200 kB, about 600 kB as spaces
+        path = os.path.join(mount, "in.txt")
+        with open(path, "wb") as f:
+            f.write(data)
+        self.assertLeftAlone(run(["-i", "1", path]), path, data)
+
+    def test_file_changing_while_read(self):
+        # Commands 8 and 9 read the file twice; it grows while they run. The
+        # file ends up as the writer left it, and the run reports the change,
+        # unless it was done before the writer started.
+        data = "\t行 \n".encode() * 2_000_000
+        path = self.file("in.txt", data)
+        for args in (["8", path], ["-i", "8", path], ["-i", "1", path]):
+            with self.subTest(args=args):
+                with open(path, "wb") as f:
+                    f.write(data)
+                os.utime(path, (1_000_000_000, 1_000_000_000))
+                process = subprocess.Popen([BINARY, *args], stdout=subprocess.DEVNULL,
+                                           stderr=subprocess.PIPE)
+                time.sleep(0.05)
+                with open(path, "ab") as f:
+                    f.write(b"more\n")
+                _, stderr = process.communicate()
+                if process.returncode == 0:  # done before the file changed
+                    continue
+                self.assertEqual(process.returncode, 1)
+                self.assertIn(b"changed while it was being read", stderr)
+                self.assertEqual(self.read(path), data + b"more\n")
+                self.assertEqual(os.listdir(self.dir.name), ["in.txt"])
 
     def test_conversions_in_every_form(self):
         for command, text, expected in CONVERSIONS:
