@@ -326,27 +326,41 @@ class FilterTest(unittest.TestCase):
         self.assertLeftAlone(run(["-i", "1", path]), path, data)
 
     def test_file_changing_while_read(self):
-        # Commands 8 and 9 read the file twice; it grows while they run. The
-        # file ends up as the writer left it, and the run reports the change,
-        # unless it was done before the writer started.
+        # Commands 8 and 9 read the file twice, the others once; it grows, or
+        # another file is renamed over it, while they run. The file ends up
+        # as the other writer left it, and the run reports the change, unless
+        # it was done before the writer started.
         data = "\t行 \n".encode() * 2_000_000
         path = self.file("in.txt", data)
-        for args in (["8", path], ["-i", "8", path], ["-i", "1", path]):
-            with self.subTest(args=args):
+        other = os.path.join(self.dir.name, "other.txt")
+
+        def grow():
+            with open(path, "ab") as f:
+                f.write(b"more\n")
+            return data + b"more\n"
+
+        def replace():
+            with open(other, "wb") as f:
+                f.write(b"new\n")
+            os.rename(other, path)
+            return b"new\n"
+
+        for args, change in ((["8", path], grow), (["-i", "8", path], grow),
+                             (["-i", "1", path], grow), (["-i", "1", path], replace)):
+            with self.subTest(args=args, change=change.__name__):
                 with open(path, "wb") as f:
                     f.write(data)
                 os.utime(path, (1_000_000_000, 1_000_000_000))
                 process = subprocess.Popen([BINARY, *args], stdout=subprocess.DEVNULL,
                                            stderr=subprocess.PIPE)
                 time.sleep(0.05)
-                with open(path, "ab") as f:
-                    f.write(b"more\n")
+                expected = change()
                 _, stderr = process.communicate()
                 if process.returncode == 0:  # done before the file changed
                     continue
                 self.assertEqual(process.returncode, 1)
                 self.assertIn(b"changed while it was being read", stderr)
-                self.assertEqual(self.read(path), data + b"more\n")
+                self.assertEqual(self.read(path), expected)
                 self.assertEqual(os.listdir(self.dir.name), ["in.txt"])
 
     def test_conversions_in_every_form(self):
