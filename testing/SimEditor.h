@@ -158,6 +158,15 @@ class TSimEditor : public THostEditor {
 
  private:
   void Reindex();
+  // Updates the line table after [Start, OldEnd) became [Start, NewEnd).
+  void ReindexReplaced(int32_t Start, int32_t OldEnd, int32_t NewEnd);
+  // Appends the start and the end of every line from the one starting at From
+  // to the one before the line starting at Until, or to the last line when
+  // Until is negative.
+  void ScanLines(int32_t From, int32_t Until, std::vector<int32_t>& Starts,
+                 std::vector<int32_t>& Ends) const;
+  // Visual rows of a text line Length units long.
+  int32_t RowsOf(int32_t Length) const;
   int32_t LineOfOffset(int32_t Offset) const;
   int32_t LineEnd(int32_t Line) const { return lineEnd_[Line]; }
   int32_t LineNext(int32_t Line) const;

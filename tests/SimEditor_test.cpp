@@ -269,6 +269,43 @@ TEST(SimEditorSelection, ReplaceSelectionAndCommands) {
   EXPECT_EQ(E.Document(), u"x\nyab\r\ncd\nef");
 }
 
+// Each edit re-reads only the lines it touched; the table must still be the one
+// a fresh editor builds, also where a CR LF pair joins or splits at the edges.
+TEST(SimEditorSelection, ReplacementsKeepTheLineTableExact) {
+  std::mt19937 Random(20261208);
+  const auto RandomText = [&Random](uint32_t MaxLength) {
+    std::u16string Text(Random() % (MaxLength + 1), u' ');
+    for (auto& C : Text) C = u"\r\na\u3000"[Random() % 4];
+    return Text;
+  };
+  for (const int32_t Wrap : {0, 3}) {
+    for (int Round = 0; Round < 100; ++Round) {
+      TSimEditor E(RandomText(30), Wrap);
+      for (int Edit = 0; Edit < 20; ++Edit) {
+        const auto Size = static_cast<int32_t>(E.Document().size());
+        const std::u16string Before = E.Document();
+        E.Select(static_cast<int32_t>(Random() % (Size + 1)),
+                 static_cast<int32_t>(Random() % (Size + 1)));
+        const std::u16string New = RandomText(4);
+        SCOPED_TRACE(QuoteText(Before) + " [" + std::to_string(E.SelectionStart()) + "," +
+                     std::to_string(E.SelectionEnd()) + ") := " + QuoteText(New) + " wrap " +
+                     std::to_string(Wrap));
+        ASSERT_EQ(E.Send(MsgReplaceSelection, 0, Addr(New.c_str())), 1);
+        const TSimEditor Fresh(E.Document(), Wrap);
+        ASSERT_EQ(E.LineStarts(), Fresh.LineStarts());
+        ASSERT_EQ(E.LineCount(pkTextLine), Fresh.LineCount(pkTextLine));
+        ASSERT_EQ(E.LineCount(pkEditor), Fresh.LineCount(pkEditor));
+        for (int32_t Line = 0; Line < Fresh.LineCount(pkTextLine); ++Line)
+          ASSERT_EQ(E.LineText(Line), Fresh.LineText(Line)) << Line;
+        for (int32_t O = 0; O <= static_cast<int32_t>(Fresh.Document().size()); ++O) {
+          ASSERT_EQ(E.OffsetToPosition(O, pkTextLine), Fresh.OffsetToPosition(O, pkTextLine)) << O;
+          ASSERT_EQ(E.OffsetToPosition(O, pkEditor), Fresh.OffsetToPosition(O, pkEditor)) << O;
+        }
+      }
+    }
+  }
+}
+
 // --- Text protocol and faults ---------------------------------------------------
 
 TEST(SimEditorTextProtocol, AnswersWithAndWithoutFaults) {
