@@ -1,34 +1,8 @@
 #include "bench/BenchTexts.h"
 
-#include <random>
-
 namespace quillet::bench {
 
 namespace {
-
-// Uniform enough for test input, and the same with every standard library
-// (the std distributions are not).
-class TDraw {
- public:
-  explicit TDraw(uint32_t Seed) : FEngine(Seed) {}
-  uint32_t Below(uint32_t N) { return static_cast<uint32_t>(FEngine() % N); }
-  bool Chance(uint32_t Percent) { return Below(100) < Percent; }
-  char16_t Between(char16_t Low, char16_t High) {
-    return static_cast<char16_t>(Low + Below(High - Low + 1));
-  }
-
- private:
-  std::mt19937 FEngine;
-};
-
-char16_t Blank(TDraw& Draw) {
-  const uint32_t Pick = Draw.Below(4);
-  return Pick < 2 ? u' ' : Pick == 2 ? u'\t' : u'\u3000';
-}
-
-void AppendBlanks(TDraw& Draw, String& Out, uint32_t Count) {
-  for (uint32_t I = 0; I < Count; ++I) Out.push_back(Blank(Draw));
-}
 
 // A run of one script: hiragana, katakana, kanji, an ASCII word, or
 // punctuation and half-width katakana.
@@ -63,23 +37,7 @@ void AppendLine(TDraw& Draw, String& Out) {
   if (Draw.Chance(30)) AppendBlanks(Draw, Out, 1 + Draw.Below(4));
 }
 
-void AppendShortLine(TDraw& Draw, String& Out) {
-  if (Draw.Chance(70)) AppendBlanks(Draw, Out, 1 + Draw.Below(4));
-  Out.push_back(Draw.Between(u'\u3041', u'\u3093'));
-  if (Draw.Chance(50)) Out.push_back(Draw.Between(u'\u4E00', u'\u9FA5'));
-}
-
 }  // namespace
-
-String ShortLines(int32_t Lines, uint32_t Seed) {
-  TDraw Draw(Seed);
-  String Out;
-  for (int32_t I = 0; I < Lines; ++I) {
-    AppendShortLine(Draw, Out);
-    if (I + 1 < Lines) Out += Draw.Chance(90) ? u"\r\n" : u"\n";
-  }
-  return Out;
-}
 
 String MixedText(int32_t Lines, uint32_t Seed) {
   TDraw Draw(Seed);

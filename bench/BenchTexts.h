@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "StringUnit/LineBreaks.h"
+#include "bench/WriteBackText.h"  // ShortLines
 
 namespace quillet::bench {
 
@@ -16,11 +17,6 @@ namespace quillet::bench {
 // blanks on some lines, a few blank and empty lines, CR LF breaks with a few
 // LF ones, and a last line without a break. Same Seed, same text.
 String MixedText(int32_t Lines, uint32_t Seed = 20260);
-
-// Like MixedText with one short word a line (about six units with the
-// break): for the write-back in the simulated editor, which re-indexes its
-// whole document after every edit.
-String ShortLines(int32_t Lines, uint32_t Seed = 20261);
 
 // The shapes that punish anything worse than linear, each about Units code
 // units long.
