@@ -1,8 +1,10 @@
-// Usage: quillet_testhost [path of quillet.dll] [--demo SAMPLE COMMAND]
+// Usage: quillet_testhost [path of quillet.dll] [--demo SAMPLE COMMAND | --bench LINES]
 // Without an argument the DLL is looked for beside the program. Prints every
 // failed check and closes with "N passed, M failed"; exit code 0 only when
 // every check passed. With --demo it runs the menu's COMMAND (1 to 9) on the
 // whole of the UTF-8 file SAMPLE instead and shows the text before and after.
+// With --bench it times OnCommand on the write-back benchmark's text of LINES
+// lines instead (Bench.cpp); exit code 0 when the text came out right.
 #include <windows.h>
 
 #include <cstdio>
@@ -40,7 +42,8 @@ void Timed(const char* Group, F Tests) {
   std::fflush(stdout);
 }
 
-int Run(const std::wstring& Path, const wchar_t* DemoSample, UINT DemoCommand) {
+int Run(const std::wstring& Path, const wchar_t* DemoSample, UINT DemoCommand,
+        const wchar_t* BenchLines) {
   std::printf("test host: %d-bit, ANSI code page %u\n", static_cast<int>(sizeof(void*) * 8),
               GetACP());
   CheckEqual(GetACP(), 932u, "the system's ANSI code page (run under a Japanese locale)");
@@ -62,6 +65,7 @@ int Run(const std::wstring& Path, const wchar_t* DemoSample, UINT DemoCommand) {
   Complete &= Resolve(Plugin.Module, "GetBitmapID", Plugin.GetBitmapID);
   Complete &= Resolve(Plugin.Module, "PlugInProc", Plugin.PlugInProc);
   if (Complete && DemoSample) return RunDemo(Plugin, Window, DemoSample, DemoCommand);
+  if (Complete && BenchLines) return RunBench(Plugin, Window, std::wcstol(BenchLines, nullptr, 10));
   if (Complete) {
     Timed("queries", [&] { TestQueries(Plugin, Window); });  // first: no event value stored yet
     Timed("module", [&] { TestModule(Plugin); });
@@ -78,8 +82,10 @@ int Run(const std::wstring& Path, const wchar_t* DemoSample, UINT DemoCommand) {
 int wmain(int Argc, wchar_t** Argv) {
   try {
     const bool Demo = Argc == 5 && std::wcscmp(Argv[2], L"--demo") == 0;
+    const bool Bench = Argc == 4 && std::wcscmp(Argv[2], L"--bench") == 0;
     return Run(Argc > 1 ? Argv[1] : DefaultLibraryPath(), Demo ? Argv[3] : nullptr,
-               Demo ? static_cast<UINT>(std::wcstoul(Argv[4], nullptr, 10)) : 0);
+               Demo ? static_cast<UINT>(std::wcstoul(Argv[4], nullptr, 10)) : 0,
+               Bench ? Argv[3] : nullptr);
   } catch (const std::exception& Failure) {
     std::printf("test host aborted: %s\n", Failure.what());
     return 2;

@@ -38,5 +38,8 @@ void TestHostile(const TPlugin& Plugin, THostWindow& Window);
 // after, blanks made visible.
 int RunDemo(const TPlugin& Plugin, THostWindow& Window, const std::wstring& SamplePath,
             UINT Command);
+// Times OnCommand on the write-back benchmark's text of Lines lines, all
+// selected, and checks the result; prints the figures and OK or FAIL.
+int RunBench(const TPlugin& Plugin, THostWindow& Window, long Lines);
 
 }  // namespace quillet::wintest
