@@ -100,43 +100,8 @@ size_t CharacterLength(uint8_t Lead) {
   return Lead < 0x80 ? 1 : Lead < 0xE0 ? 2 : Lead < 0xF0 ? 3 : 4;
 }
 
-// The units of LineOfWidth(Width) at most.
-size_t LineOfWidthBound(int32_t Width) {
-  return static_cast<size_t>(std::max(Width, 0) / TabWidth + TabWidth);
-}
-
-// Writes LineOfWidth(Width) at To; returns its end.
-char16_t* PutLineOfWidth(char16_t* To, int32_t Width) {
-  if (Width <= 0) return To;
-  const int32_t Letters = (Width - 1) % TabWidth + 1;
-  To = std::fill_n(To, (Width - Letters) / TabWidth, u'\t');
-  return std::fill_n(To, Letters, StandIn);
-}
-
 [[noreturn]] void OutOfStep() {
   throw std::logic_error("internal error: line rewrite out of step");
-}
-
-// The ASCII units From .. Last as bytes at To; returns their end.
-char* Narrow(const char16_t* From, const char16_t* Last, char* To) {
-  char16_t Seen = 0;
-#ifdef QUILLET_SSE2
-  __m128i SeenUnits = _mm_setzero_si128();
-  for (; Last - From >= 8; From += 8, To += 8) {
-    const __m128i Units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(From));
-    SeenUnits = _mm_or_si128(SeenUnits, Units);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(To), _mm_packus_epi16(Units, Units));
-  }
-  alignas(16) char16_t Lanes[8];
-  _mm_store_si128(reinterpret_cast<__m128i*>(Lanes), SeenUnits);
-  for (const char16_t Lane : Lanes) Seen |= Lane;
-#endif
-  for (; From != Last; ++From) {
-    Seen |= *From;
-    *To++ = static_cast<char>(*From);
-  }
-  if (Seen >= 0x80) OutOfStep();
-  return To;
 }
 
 }  // namespace
@@ -174,11 +139,32 @@ int32_t Utf8LineWidth(std::string_view Line) {
                            _mm_add_epi8(_mm_and_si128(Lead, Twos), _mm_and_si128(Four, Twos))));
       Sums = _mm_add_epi64(Sums, _mm_sad_epu8(_mm_and_si128(Columns, Counted), Zero));
       const uint32_t Fresh = ~0u << Skip;
-      const auto Maybe = static_cast<uint32_t>(_mm_movemask_epi8(
-          _mm_or_si128(_mm_cmpeq_epi8(Bytes, _mm_set1_epi8(static_cast<char>(0xE2))),
-                       _mm_cmpeq_epi8(Bytes, _mm_set1_epi8(static_cast<char>(0xEF))))));
-      for (uint32_t Bits = Maybe & Fresh; Bits != 0; Bits &= Bits - 1) {
-        Width -= NarrowThreeBytes(P + At + std::countr_zero(Bits));
+      const __m128i E2 = _mm_cmpeq_epi8(Bytes, _mm_set1_epi8(static_cast<char>(0xE2)));
+      const __m128i EF = _mm_cmpeq_epi8(Bytes, _mm_set1_epi8(static_cast<char>(0xEF)));
+      if (At + 18 <= Size) {
+        // The two bytes after each, from loads one and two bytes on.
+        const __m128i Second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P + At + 1));
+        const __m128i Third = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P + At + 2));
+        const auto Is = [](__m128i Units, int Byte) {
+          return _mm_cmpeq_epi8(Units, _mm_set1_epi8(static_cast<char>(Byte)));
+        };
+        const auto AtLeast = [](__m128i Units, int Byte) {
+          return _mm_cmpeq_epi8(_mm_max_epu8(Units, _mm_set1_epi8(static_cast<char>(Byte))), Units);
+        };
+        const auto AtMost = [](__m128i Units, int Byte) {
+          return _mm_cmpeq_epi8(_mm_min_epu8(Units, _mm_set1_epi8(static_cast<char>(Byte))), Units);
+        };
+        const __m128i Overline = _mm_and_si128(E2, _mm_and_si128(Is(Second, 0x80), Is(Third, 0xBE)));
+        const __m128i KanaLow = _mm_and_si128(Is(Second, 0xBD), AtLeast(Third, 0xA1));
+        const __m128i KanaHigh = _mm_and_si128(Is(Second, 0xBE), AtMost(Third, 0x9F));
+        const __m128i Narrow =
+            _mm_or_si128(Overline, _mm_and_si128(EF, _mm_or_si128(KanaLow, KanaHigh)));
+        Width -= std::popcount(static_cast<uint32_t>(_mm_movemask_epi8(Narrow)) & Fresh);
+      } else {
+        const auto Maybe = static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(E2, EF)));
+        for (uint32_t Bits = Maybe & Fresh; Bits != 0; Bits &= Bits - 1) {
+          Width -= NarrowThreeBytes(P + At + std::countr_zero(Bits));
+        }
       }
       const auto TabBits =
           static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(Bytes, _mm_set1_epi8('\t'))));
@@ -226,36 +212,21 @@ int32_t Utf8WidestTrimmedLine(std::string_view Block, uint64_t& Lines) {
 }
 
 String LineOfWidth(int32_t Width) {
-  String Line(LineOfWidthBound(Width), u'\0');
-  Line.resize(static_cast<size_t>(PutLineOfWidth(Line.data(), Width) - Line.data()));
-  return Line;
+  if (Width <= 0) return String();
+  const int32_t Letters = (Width - 1) % TabWidth + 1;
+  String Line(static_cast<size_t>((Width - Letters) / TabWidth), u'\t');
+  return Line.append(static_cast<size_t>(Letters), StandIn);
 }
 
-TUtf8LineRewriter::TUtf8LineRewriter(uint8_t Command, int32_t Widest) : Command_(Command) {
-  if (Pads()) WidestLine_ = LineOfWidth(Widest) + u'\n';
-}
-
-bool TUtf8LineRewriter::Pads() const {
-  return Command_ == lcPad || Command_ == lcPadTabs;
-}
+TUtf8LineRewriter::TUtf8LineRewriter(uint8_t Command, int32_t Widest)
+    : Command_(Command), Widest_(Widest) {}
 
 bool TUtf8LineRewriter::Handles(uint8_t Command) {
   return Command >= lcSpaces && Command <= lcPadTabs;
 }
 
 bool TUtf8LineRewriter::Rewrite(std::string_view Block) {
-  if (Pads()) {
-    // The widest line goes first, so that the block pads against it; its
-    // own result is dropped again.
-    ReduceToWidths(Block);
-    const StringView Reduced(Reduced_.data(), ReducedSize_);
-    const String Rewritten = ApplyLineCommand(Reduced, Command_);
-    StringView Lines = Rewritten;
-    Lines.remove_prefix(Lines.find(u'\n') + 1);
-    if (Lines == Reduced.substr(WidestLine_.size())) return false;
-    ExpandPadded(Lines);
-    return true;
-  }
+  if (Command_ == lcPad || Command_ == lcPadTabs) return Pad(Block);
   Reduce(Block);
   if (Lines_.empty()) return false;
   const StringView Reduced(Reduced_.data(), ReducedSize_);
@@ -263,6 +234,37 @@ bool TUtf8LineRewriter::Rewrite(std::string_view Block) {
   if (Rewritten == Reduced) return false;
   Expand(Rewritten);
   return true;
+}
+
+// Each line: its bytes up to its trailing blanks, its padding, its break.
+bool TUtf8LineRewriter::Pad(std::string_view Block) {
+  OutputSize_ = 0;
+  bool Changed = false;
+  const char* const End = Block.data() + Block.size();
+  for (const char* P = Block.data(); P != End;) {
+    const char* const Break = FindBreak(P, End);
+    const char* const Next = AfterBreak(Break, End);
+    const char* Kept = Break;
+    for (size_t Bytes; Kept != P && (Bytes = BlankBefore(P, Kept)) != 0;) Kept -= Bytes;
+    const auto KeptSize = static_cast<size_t>(Kept - P);
+    const TPadding Padding =
+        LinePadding(Command_, Utf8LineWidth(std::string_view(P, KeptSize)), Widest_);
+    const size_t Size = KeptSize + Padding.Count + static_cast<size_t>(Next - Break);
+    if (Output_.size() - OutputSize_ < Size) {
+      Output_.resize(std::max(2 * Output_.size(), OutputSize_ + Size));
+    }
+    char* To = Output_.data() + OutputSize_;
+    std::memcpy(To, P, KeptSize);
+    To += KeptSize;
+    std::memset(To, static_cast<char>(Padding.Unit), Padding.Count);
+    Changed = Changed || static_cast<size_t>(Break - Kept) != Padding.Count ||
+              std::memcmp(To, Kept, Padding.Count) != 0;
+    To += Padding.Count;
+    std::memcpy(To, Break, static_cast<size_t>(Next - Break));
+    OutputSize_ += Size;
+    P = Next;
+  }
+  return Changed;
 }
 
 void TUtf8LineRewriter::Reduce(std::string_view Block) {
@@ -303,7 +305,7 @@ void TUtf8LineRewriter::Reduce(std::string_view Block) {
       for (; P != End && (Bytes = BlankAt(P, End)) != 0; P += Bytes) *To++ = BlankUnit(P, Bytes);
       KeptEnd = Break = FindBreak(P, End);
     }
-    Lines_.push_back({std::string_view(P, static_cast<size_t>(KeptEnd - P)), {}, false, 1});
+    Lines_.push_back({std::string_view(P, static_cast<size_t>(KeptEnd - P)), {}, false});
     if (KeptEnd != P) *To++ = StandIn;
     for (P = KeptEnd; P != Break; P += Bytes) {
       Bytes = BlankAt(P, Break);
@@ -351,67 +353,6 @@ void TUtf8LineRewriter::Expand(StringView Rewritten) {
   }
   if (Line != Lines_.end()) Put((Line++)->After);  // the last line, without a break
   if (Line != Lines_.end()) OutOfStep();
-  OutputSize_ = static_cast<size_t>(To - Output_.data());
-}
-
-// Each line becomes LineOfWidth of its trimmed width, its trailing blanks
-// and its break, behind the widest line. A line of blanks alone keeps them,
-// so that no reduced line but an empty one starts with its break: a line
-// after one ending in a lone CR never does.
-void TUtf8LineRewriter::ReduceToWidths(std::string_view Block) {
-  Lines_.clear();
-  ReducedSize_ = 0;
-  const auto Room = [this](size_t Units) {
-    if (Reduced_.size() - ReducedSize_ < Units) {
-      Reduced_.resize(std::max(2 * Reduced_.size(), ReducedSize_ + Units));
-    }
-    return Reduced_.data() + ReducedSize_;
-  };
-  std::copy(WidestLine_.begin(), WidestLine_.end(), Room(WidestLine_.size()));
-  ReducedSize_ += WidestLine_.size();
-  const char* const End = Block.data() + Block.size();
-  for (const char* P = Block.data(); P != End;) {
-    const char* const Break = FindBreak(P, End);
-    const char* const Next = AfterBreak(Break, End);
-    const char* Kept = Break;
-    for (size_t Bytes; Kept != P && (Bytes = BlankBefore(P, Kept)) != 0;) Kept -= Bytes;
-    const std::string_view Line(P, static_cast<size_t>(Kept - P));
-    const int32_t Width = Utf8LineWidth(Line);
-    // Then a unit a byte at most.
-    char16_t* const Start = Room(LineOfWidthBound(Width) + static_cast<size_t>(Next - Kept));
-    char16_t* To = PutLineOfWidth(Start, Width);
-    Lines_.push_back(
-        {Line, {}, Next - Break == 1 && *Break == '\r', static_cast<size_t>(To - Start)});
-    for (P = Kept; P != Break;) {
-      const size_t Bytes = BlankAt(P, Break);
-      *To++ = BlankUnit(P, Bytes);
-      P += Bytes;
-    }
-    for (; P != Next; ++P) *To++ = static_cast<char16_t>(*P);
-    ReducedSize_ = static_cast<size_t>(To - Reduced_.data());
-  }
-}
-
-// Each padded line is its stand-in, then spaces or tabs, then its break.
-void TUtf8LineRewriter::ExpandPadded(StringView Rewritten) {
-  size_t Bound = Rewritten.size();
-  for (const TReducedLine& Line : Lines_) Bound += Line.Kept.size();
-  if (Output_.size() < Bound) Output_.resize(Bound);
-  char* To = Output_.data();
-  const size_t Size = Rewritten.size();
-  size_t I = 0;
-  for (const TReducedLine& Line : Lines_) {
-    std::memcpy(To, Line.Kept.data(), Line.Kept.size());
-    To += Line.Kept.size();
-    I += Line.Width;
-    const size_t Break = std::min(FindLineBreak(Rewritten, std::min(I, Size)), Size);
-    To = Narrow(Rewritten.data() + std::min(I, Size), Rewritten.data() + Break, To);
-    I = Break;
-    if (I < Size && Rewritten[I] == u'\r') *To++ = static_cast<char>(Rewritten[I++]);
-    if (I < Size && Rewritten[I] == u'\n' && !Line.EndsInLoneCr)
-      *To++ = static_cast<char>(Rewritten[I++]);
-  }
-  if (I != Size) OutOfStep();
   OutputSize_ = static_cast<size_t>(To - Output_.data());
 }
 

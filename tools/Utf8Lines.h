@@ -12,10 +12,8 @@
 // that could not change.
 //
 // Commands 8 and 9 keep each line up to its trailing blanks and pad it
-// according to its width alone. So each line is reduced to a line of the
-// same width (LineOfWidth) followed by its trailing blanks and its break,
-// and the padded result gets the line's own bytes back in front of the
-// padding.
+// according to its width alone (LinePadding), so each line is measured and
+// gets its padding without being decoded.
 //
 // Only blanks and breaks are ever decoded or encoded, and the output is byte
 // for byte that of decoding, ApplyLineCommand and encoding.
@@ -53,30 +51,27 @@ class TUtf8LineRewriter {
   static bool Handles(uint8_t Command);
 
   // Rewrites Block, valid UTF-8 made of whole lines. True when the text
-  // changes; Result() then holds the new bytes until the next call.
+  // changes; Result() then holds the new bytes until the next call. Commands
+  // 8 and 9 take no line wider than Widest.
   bool Rewrite(std::string_view Block);
   std::string_view Result() const { return {Output_.data(), OutputSize_}; }
 
  private:
   // A line that may change: the bytes its stand-in stands for (none when it
   // has none), and the lines after it that cannot change, up to the next
-  // line that may. For commands 8 and 9 the stand-in is the reduced line's
-  // first Width units.
+  // line that may.
   struct TReducedLine {
     std::string_view Kept;
     std::string_view After;
     bool EndsInLoneCr;
-    size_t Width;
   };
 
-  bool Pads() const;
+  bool Pad(std::string_view Block);
   void Reduce(std::string_view Block);
-  void ReduceToWidths(std::string_view Block);
   void Expand(StringView Rewritten);
-  void ExpandPadded(StringView Rewritten);
 
   uint8_t Command_;
-  String WidestLine_;        // commands 8 and 9: LineOfWidth(Widest) and LF
+  int32_t Widest_;
   std::string_view Before_;  // the lines before the first that may change
   String Reduced_;           // grown as needed, never shrunk
   size_t ReducedSize_ = 0;

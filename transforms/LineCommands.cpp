@@ -504,11 +504,8 @@ String PadLineEnds(StringView Text, uint8_t CommandId) {
     const TUnit Trimmed = TrimmedEnd(Line);
     const int32_t Width = ExpandedWidth(Line.Begin, Trimmed, IdeographicBytes);
     Out.Copy(Line.Begin, Trimmed);
-    if (CommandId == lcPad) {
-      Out.Fill(static_cast<size_t>(std::max(Target - Width, 0)), Space);
-    } else {
-      Out.Fill(static_cast<size_t>(std::max(PaddingTabs(Width, Target), 0)), Tab);
-    }
+    const TPadding Pad = LinePadding(CommandId, Width, Longest);
+    Out.Fill(Pad.Count, Pad.Unit);
     Out.Copy(Line.ContentEnd, Line.End);
   }
   Out.Finish();
@@ -557,6 +554,11 @@ TLongestLine FindLongestLine(const TRecordList& List) {
     if (Width > Longest.Width) Longest = {I, Width};
   }
   return Longest;
+}
+
+TPadding LinePadding(uint8_t CommandId, int32_t Width, int32_t Longest) {
+  if (CommandId == lcPad) return {static_cast<size_t>(std::max(Longest - Width, 0)), Space};
+  return {static_cast<size_t>(std::max(PaddingTabs(Width, Longest + TabWidth), 0)), Tab};
 }
 
 int32_t RoundUpToMultiple(int32_t Value, int32_t Step) {

@@ -54,6 +54,14 @@ TLongestLine FindLongestLine(const TRecordList& List);
 // (the tab stop at or after Target).
 String PadWithSpaces(StringView Line, int32_t Target);
 String PadWithTabs(StringView Line, int32_t Target);
+// What commands 8 and 9 put before the break of a trimmed line Width columns
+// wide when the widest trimmed line of the text is Longest columns wide:
+// Count spaces (command 8) or tabs (command 9).
+struct TPadding {
+  size_t Count;
+  char16_t Unit;
+};
+TPadding LinePadding(uint8_t CommandId, int32_t Width, int32_t Longest);
 // Smallest multiple of Step (>= 1) that is not below Value.
 int32_t RoundUpToMultiple(int32_t Value, int32_t Step);
 
