@@ -1,8 +1,12 @@
 #include "tools/BlockFilter.h"
 
 #include <algorithm>
+#include <array>
+#include <exception>
 #include <optional>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 
 #include "StringUnit/CharClass.h"
 #include "tools/LineBlocks.h"
@@ -42,6 +46,72 @@ int32_t WidestTrimmedLine(StringView Text, uint64_t& Lines) {
     ++Lines;
   });
   return Widest;
+}
+
+// Work on a thread of its own from construction to Join, or on the
+// constructing thread when no second thread can start. Whatever the work
+// throws, Join throws again.
+class TSideWork {
+ public:
+  template <typename TWork>
+  explicit TSideWork(TWork& Work) {
+    const auto Run = [this, &Work] {
+      try {
+        Work();
+      } catch (...) {
+        Failure_ = std::current_exception();
+      }
+    };
+    try {
+      if (std::thread::hardware_concurrency() > 1) Thread_ = std::thread(Run);
+    } catch (const std::system_error&) {
+    }
+    if (!Thread_.joinable()) Run();
+  }
+  TSideWork(const TSideWork&) = delete;
+  TSideWork& operator=(const TSideWork&) = delete;
+  ~TSideWork() {
+    if (Thread_.joinable()) Thread_.join();
+  }
+
+  void Join() {
+    if (Thread_.joinable()) Thread_.join();
+    if (Failure_) std::rethrow_exception(Failure_);
+  }
+
+ private:
+  std::exception_ptr Failure_;
+  std::thread Thread_;
+};
+
+// Takes the blocks of Blocks two at a time: Step(Slot, Block) works on the
+// first of a pair (slot 0, a copy of it) on a second thread while the second
+// (slot 1) is read and worked on here; then Finish(Slot, Block, Offset) takes
+// both in input order, here, until it gives a result. Step must touch
+// nothing but its slot's own state. No result: every block was finished.
+template <typename TStep, typename TFinish>
+std::optional<TFilterResult> InPairs(TLineBlockReader& Blocks, TStep Step, TFinish Finish) {
+  std::string First;
+  for (;;) {
+    std::string_view Block;
+    if (const int Error = Blocks.Next(Block)) return TFilterResult{TFilterOutcome::ReadError, Error};
+    if (Block.empty()) return std::nullopt;
+    First.assign(Block);
+    const uint64_t FirstOffset = Blocks.Offset();
+    std::string_view Second;
+    int Error = 0;
+    {
+      auto StepFirst = [&] { Step(0, std::string_view(First)); };
+      TSideWork Side(StepFirst);
+      Error = Blocks.Next(Second);
+      if (Error == 0 && !Second.empty()) Step(1, Second);
+      Side.Join();
+    }
+    if (auto Result = Finish(0, std::string_view(First), FirstOffset)) return Result;
+    if (Error != 0) return TFilterResult{TFilterOutcome::ReadError, Error};
+    if (Second.empty()) return std::nullopt;
+    if (auto Result = Finish(1, Second, Blocks.Offset())) return Result;
+  }
 }
 
 }  // namespace
@@ -133,25 +203,17 @@ TFilterResult TBlockFilter::CheckOnce() {
   Longest_ = 0;
   Lines_ = 0;
   Units_ = 0;
+  TLineBlockReader Blocks(Input_, Bom_.size(), Encoding_, BlockSize_);
   // Only the widest line and the CP932 round trip need the characters, and
   // UTF-8 lines are measured without them.
-  const bool Keep = Encoding_ != TEncoding::Utf8 && (Pads() || Encoding_ == TEncoding::Cp932);
-  TLineBlockReader Blocks(Input_, Bom_.size(), Encoding_, BlockSize_);
+  if (Encoding_ == TEncoding::Utf8 || (!Pads() && Encoding_ != TEncoding::Cp932)) {
+    return CheckBytes(Blocks);
+  }
   String Text;
   for (;;) {
     std::string_view Block;
     if (const int Error = Blocks.Next(Block)) return {TFilterOutcome::ReadError, Error};
     if (Block.empty()) return {};
-    if (!Keep) {
-      if (const size_t Error = ValidateText(Block, Encoding_); Error != NoError) {
-        return {TFilterOutcome::Invalid, 0, Blocks.Offset() + Error};
-      }
-      if (Pads()) {
-        Longest_ = std::max(Longest_, Utf8WidestTrimmedLine(Block, Lines_));
-        Units_ += Block.size();
-      }
-      continue;
-    }
     const TFilterResult Decoded = Decode(Block, Blocks.Offset(), {}, Text);
     if (Decoded.Outcome != TFilterOutcome::Done) return Decoded;
     if (Pads()) {
@@ -159,6 +221,33 @@ TFilterResult TBlockFilter::CheckOnce() {
       Units_ += Text.size();
     }
   }
+}
+
+TFilterResult TBlockFilter::CheckBytes(TLineBlockReader& Blocks) {
+  struct TSlot {
+    size_t Invalid = NoError;
+    int32_t Widest = 0;
+    uint64_t Lines = 0;
+  };
+  std::array<TSlot, 2> Slots;
+  const auto Step = [this, &Slots](int Slot, std::string_view Block) {
+    TSlot& Work = Slots[Slot];
+    Work.Invalid = ValidateText(Block, Encoding_);
+    Work.Lines = 0;
+    if (Work.Invalid == NoError && Pads()) Work.Widest = Utf8WidestTrimmedLine(Block, Work.Lines);
+  };
+  const auto Finish = [this, &Slots](int Slot, std::string_view Block,
+                                     uint64_t Offset) -> std::optional<TFilterResult> {
+    const TSlot& Done = Slots[Slot];
+    if (Done.Invalid != NoError) return TFilterResult{TFilterOutcome::Invalid, 0, Offset + Done.Invalid};
+    if (Pads()) {
+      Longest_ = std::max(Longest_, Done.Widest);
+      Lines_ += Done.Lines;
+      Units_ += Block.size();
+    }
+    return std::nullopt;
+  };
+  return InPairs(Blocks, Step, Finish).value_or(TFilterResult{});
 }
 
 TFilterResult TBlockFilter::Run(TBlockSink* Sink, bool StopAtChange) {
@@ -191,34 +280,17 @@ TFilterResult TBlockFilter::RunOnce(TBlockSink* Sink, bool StopAtChange) {
     }
   }
   TLineBlockReader Blocks(Input_, Bom_.size(), Encoding_, Pads() ? PadReadSize_ : BlockSize_);
+  if (Encoding_ == TEncoding::Utf8 && !Transform_.IsConversion &&
+      TUtf8LineRewriter::Handles(Transform_.Id)) {
+    return RunUtf8(Blocks, Sink, StopAtChange);
+  }
   TFilterResult Result;
   String Text;
   std::string Encoded;
-  std::optional<TUtf8LineRewriter> Utf8Lines;
-  if (Encoding_ == TEncoding::Utf8 && !Transform_.IsConversion &&
-      TUtf8LineRewriter::Handles(Transform_.Id)) {
-    Utf8Lines.emplace(Transform_.Id, Longest_);
-  }
   for (;;) {
     std::string_view Block;
     if (const int Error = Blocks.Next(Block)) return {TFilterOutcome::ReadError, Error};
     if (Block.empty()) return Result;
-    if (Utf8Lines) {
-      if (!Checked_) {
-        if (const size_t Error = ValidateText(Block, Encoding_); Error != NoError) {
-          return {TFilterOutcome::Invalid, 0, Blocks.Offset() + Error};
-        }
-      }
-      const bool Changed = Utf8Lines->Rewrite(Block);
-      Result.Changed = Result.Changed || Changed;
-      if (Changed && StopAtChange) return Result;
-      if (!Sink) continue;
-      const std::string_view Output = Changed ? Utf8Lines->Result() : Block;
-      if (const int Error = Sink->Put(Blocks.Offset(), Block, Output, Changed)) {
-        return {TFilterOutcome::WriteError, Error};
-      }
-      continue;
-    }
     const StringView Prefix = Pads() && !Blocks.IsWhole() ? StringView(WidestLine_) : StringView();
     const TFilterResult Decoded = Decode(Block, Blocks.Offset(), Prefix, Text);
     if (Decoded.Outcome != TFilterOutcome::Done) return Decoded;
@@ -240,6 +312,39 @@ TFilterResult TBlockFilter::RunOnce(TBlockSink* Sink, bool StopAtChange) {
       return {TFilterOutcome::WriteError, Error};
     }
   }
+}
+
+TFilterResult TBlockFilter::RunUtf8(TLineBlockReader& Blocks, TBlockSink* Sink,
+                                    bool StopAtChange) {
+  struct TSlot {
+    TUtf8LineRewriter Rewriter;
+    size_t Invalid = NoError;
+    bool Changed = false;
+  };
+  std::array<TSlot, 2> Slots{TSlot{TUtf8LineRewriter(Transform_.Id, Longest_)},
+                             TSlot{TUtf8LineRewriter(Transform_.Id, Longest_)}};
+  const bool Validates = !Checked_;
+  const auto Step = [this, &Slots, Validates](int Slot, std::string_view Block) {
+    TSlot& Work = Slots[Slot];
+    Work.Invalid = Validates ? ValidateText(Block, Encoding_) : NoError;
+    Work.Changed = Work.Invalid == NoError && Work.Rewriter.Rewrite(Block);
+  };
+  TFilterResult Result;
+  const auto Finish = [&Slots, &Result, Sink, StopAtChange](
+                          int Slot, std::string_view Block,
+                          uint64_t Offset) -> std::optional<TFilterResult> {
+    const TSlot& Done = Slots[Slot];
+    if (Done.Invalid != NoError) return TFilterResult{TFilterOutcome::Invalid, 0, Offset + Done.Invalid};
+    Result.Changed = Result.Changed || Done.Changed;
+    if (Done.Changed && StopAtChange) return Result;
+    if (!Sink) return std::nullopt;
+    const std::string_view Output = Done.Changed ? Done.Rewriter.Result() : Block;
+    if (const int Error = Sink->Put(Offset, Block, Output, Done.Changed)) {
+      return TFilterResult{TFilterOutcome::WriteError, Error};
+    }
+    return std::nullopt;
+  };
+  return InPairs(Blocks, Step, Finish).value_or(Result);
 }
 
 }  // namespace quillet

@@ -17,6 +17,7 @@
 
 #include "StringUnit/LineBreaks.h"
 #include "tools/FileIO.h"
+#include "tools/LineBlocks.h"
 #include "tools/TextEncoding.h"
 
 namespace quillet {
@@ -93,8 +94,13 @@ class TBlockFilter {
  private:
   bool Pads() const;
   TFilterResult CheckOnce();
+  // The check of an input that needs no decoding: UTF-8, or an encoding
+  // other than CP932 that is only validated.
+  TFilterResult CheckBytes(TLineBlockReader& Blocks);
   void PreparePadding();
   TFilterResult RunOnce(TBlockSink* Sink, bool StopAtChange);
+  // RunOnce for a line command on UTF-8 input (tools/Utf8Lines.h).
+  TFilterResult RunUtf8(TLineBlockReader& Blocks, TBlockSink* Sink, bool StopAtChange);
   // Text becomes Prefix and the characters of Block, the block at Offset;
   // notes the first round-trip loss.
   TFilterResult Decode(std::string_view Block, uint64_t Offset, StringView Prefix, String& Text);
