@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <vector>
 
 #include "tools/TextEncoding.h"
 
@@ -31,6 +32,50 @@ TEST(TextEncoding, ValidationFindsWhatDecodingFinds) {
     String Ignored;
     EXPECT_EQ(ValidateText(Text, TEncoding::Utf8), DecodeText(Text, TEncoding::Utf8, Ignored))
         << "round " << Round;
+  }
+}
+
+// Every sequence of up to three bytes that starts with a byte other than
+// ASCII, and four-byte ones from the bytes at the edges of the ranges, at
+// each place in a run of ASCII that puts it across a sixteen-byte step or
+// at the end.
+TEST(TextEncoding, ValidationOfEveryShortSequence) {
+  static const uint8_t Edges[] = {0x00, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0,
+                                  0xBF, 0xC0, 0xC1, 0xC2, 0xE0, 0xF0, 0xFF};
+  std::vector<std::string> Sequences;
+  for (int First = 0x80; First < 0x100; ++First) {
+    for (int Second = 0; Second < 0x100; ++Second) {
+      Sequences.push_back({static_cast<char>(First), static_cast<char>(Second)});
+      if (First < 0xE0) continue;
+      for (int Third = 0x70; Third < 0xD0; ++Third) {
+        Sequences.push_back(
+            {static_cast<char>(First), static_cast<char>(Second), static_cast<char>(Third)});
+      }
+    }
+  }
+  for (int First = 0xF0; First < 0x100; ++First) {
+    for (const uint8_t Second : Edges) {
+      for (const uint8_t Third : Edges) {
+        for (const uint8_t Fourth : Edges) {
+          Sequences.push_back({static_cast<char>(First), static_cast<char>(Second),
+                               static_cast<char>(Third), static_cast<char>(Fourth)});
+        }
+      }
+    }
+  }
+  String Ignored;
+  size_t Places = 0;
+  for (const std::string& Sequence : Sequences) {
+    const size_t Expected = DecodeText(Sequence, TEncoding::Utf8, Ignored);
+    for (const size_t Before : {13, 14, 15, 30}) {
+      const size_t After = ++Places % 3 == 0 ? 0 : 20;
+      const std::string Text = std::string(Before, 'a') + Sequence + std::string(After, 'b');
+      const size_t Found = ValidateText(Text, TEncoding::Utf8);
+      ASSERT_EQ(Found == NoError, Expected == NoError)
+          << "bytes " << std::hex << static_cast<int>(static_cast<uint8_t>(Sequence[0])) << " "
+          << static_cast<int>(static_cast<uint8_t>(Sequence[1])) << " at " << std::dec << Before;
+      if (Found != NoError) ASSERT_EQ(Found, Before + Expected);
+    }
   }
 }
 

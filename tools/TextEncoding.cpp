@@ -4,9 +4,14 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstring>
 #include <stdexcept>
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <tmmintrin.h>
+#endif
 
 namespace quillet {
 
@@ -222,9 +227,126 @@ bool IsValidUtf8(const uint8_t* In, size_t Size) {
   return (FirstState & 63) == usAccept && (SecondState & 63) == usAccept;
 }
 
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(QUILLET_NO_SIMD)
+#define QUILLET_SSSE3_UTF8 1
+
+// What the SSSE3 check finds wrong with a pair of bytes, one bit a kind of
+// fault, looked up from the first byte's high and low half and the second
+// byte's high half: a fault is found where all three lookups have its bit.
+enum : uint8_t {
+  ufTooShort = 1 << 0,     // a lead byte, then no continuation byte
+  ufTooLong = 1 << 1,      // ASCII, then a continuation byte
+  ufOverlong3 = 1 << 2,    // E0 80..9F
+  ufTooLarge = 1 << 3,     // F4 90..BF, F5..FF
+  ufSurrogate = 1 << 4,    // ED A0..BF
+  ufOverlong2 = 1 << 5,    // C0, C1
+  ufTooLarge1000 = 1 << 6, // F5..FF 80..8F
+  ufOverlong4 = 1 << 6,    // F0 80..8F
+  ufTwoContinuations = 1 << 7,  // continuation, continuation: only right as a third or fourth byte
+  ufCarry = ufTooShort | ufTooLong | ufTwoContinuations,
+};
+
+#define QUILLET_SSSE3 __attribute__((target("ssse3")))
+
+// Whether a text is well-formed UTF-8, sixteen bytes a step: every byte with
+// the one before it is looked up (the faults above), and a second
+// continuation byte is right exactly where a three- or four-byte lead lies
+// two or three bytes back. The last step is the bytes left over, fewer than
+// sixteen, and zeros: a sequence cut short at the end meets a zero byte.
+class TUtf8Check {
+ public:
+  QUILLET_SSSE3 bool IsValid(const uint8_t* In, size_t Size) {
+    size_t I = 0;
+    for (; Size - I >= 16; I += 16) {
+      const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(In + I));
+      // ASCII after a finished character has nothing to look up.
+      if (_mm_movemask_epi8(Bytes) == 0 && None(_mm_subs_epu8(Previous_, Unfinished()))) {
+        Previous_ = Bytes;
+        continue;
+      }
+      Step(Bytes);
+      if (!None(Faults_)) return false;
+    }
+    alignas(16) uint8_t Last[16] = {};
+    std::memcpy(Last, In + I, Size - I);
+    Step(_mm_load_si128(reinterpret_cast<const __m128i*>(Last)));
+    return None(Faults_);
+  }
+
+ private:
+  static constexpr uint8_t Large = ufCarry | ufTooLarge | ufTooLarge1000;
+  static constexpr uint8_t Continuation = ufTooLong | ufOverlong2 | ufTwoContinuations;
+  using TTable = std::array<uint8_t, 16>;
+  // By the first byte's high half, its low half, the second byte's high half.
+  static constexpr TTable FirstHigh{
+      ufTooLong, ufTooLong, ufTooLong, ufTooLong, ufTooLong, ufTooLong, ufTooLong, ufTooLong,
+      ufTwoContinuations, ufTwoContinuations, ufTwoContinuations, ufTwoContinuations,
+      ufTooShort | ufOverlong2, ufTooShort, ufTooShort | ufOverlong3 | ufSurrogate,
+      ufTooShort | ufTooLarge | ufTooLarge1000 | ufOverlong4};
+  static constexpr TTable FirstLow{
+      ufCarry | ufOverlong3 | ufOverlong2 | ufOverlong4, ufCarry | ufOverlong2, ufCarry, ufCarry,
+      ufCarry | ufTooLarge, Large, Large, Large, Large, Large, Large, Large, Large,
+      Large | ufSurrogate, Large, Large};
+  static constexpr TTable SecondHigh{
+      ufTooShort, ufTooShort, ufTooShort, ufTooShort, ufTooShort, ufTooShort, ufTooShort,
+      ufTooShort, Continuation | ufOverlong3 | ufTooLarge1000 | ufOverlong4,
+      Continuation | ufOverlong3 | ufTooLarge, Continuation | ufSurrogate | ufTooLarge,
+      Continuation | ufSurrogate | ufTooLarge, ufTooShort, ufTooShort, ufTooShort, ufTooShort};
+
+  QUILLET_SSSE3 static __m128i Load(const TTable& Table) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(Table.data()));
+  }
+  // Per byte: its high half, or its low half, as a table index.
+  QUILLET_SSSE3 static __m128i HighHalf(__m128i Bytes) {
+    return _mm_and_si128(_mm_srli_epi16(Bytes, 4), _mm_set1_epi8(0x0F));
+  }
+  QUILLET_SSSE3 static __m128i LowHalf(__m128i Bytes) {
+    return _mm_and_si128(Bytes, _mm_set1_epi8(0x0F));
+  }
+  QUILLET_SSSE3 static bool None(__m128i Bits) {
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(Bits, _mm_setzero_si128())) == 0xFFFF;
+  }
+  // Subtracted from a step's bytes, leaves something only where a lead byte
+  // among its last three needs a byte after the step.
+  QUILLET_SSSE3 static __m128i Unfinished() {
+    constexpr char All = static_cast<char>(0xFF);
+    return _mm_setr_epi8(All, All, All, All, All, All, All, All, All, All, All, All, All,
+                         static_cast<char>(0xF0 - 1), static_cast<char>(0xE0 - 1),
+                         static_cast<char>(0xC0 - 1));
+  }
+
+  QUILLET_SSSE3 void Step(__m128i Bytes) {
+    const __m128i Before1 = _mm_alignr_epi8(Bytes, Previous_, 15);
+    const __m128i Found =
+        _mm_and_si128(_mm_and_si128(_mm_shuffle_epi8(Load(FirstHigh), HighHalf(Before1)),
+                                    _mm_shuffle_epi8(Load(FirstLow), LowHalf(Before1))),
+                      _mm_shuffle_epi8(Load(SecondHigh), HighHalf(Bytes)));
+    // Only 111xxxxx two back or 1111xxxx three back keep their high bit.
+    const __m128i Before2 = _mm_alignr_epi8(Bytes, Previous_, 14);
+    const __m128i Before3 = _mm_alignr_epi8(Bytes, Previous_, 13);
+    const __m128i Needed = _mm_and_si128(
+        _mm_or_si128(_mm_subs_epu8(Before2, _mm_set1_epi8(static_cast<char>(0xE0 - 0x80))),
+                     _mm_subs_epu8(Before3, _mm_set1_epi8(static_cast<char>(0xF0 - 0x80)))),
+        _mm_set1_epi8(static_cast<char>(0x80)));
+    Faults_ = _mm_or_si128(Faults_, _mm_xor_si128(Needed, Found));
+    Previous_ = Bytes;
+  }
+
+  __m128i Previous_ = _mm_setzero_si128();
+  __m128i Faults_ = _mm_setzero_si128();
+};
+#endif
+
 size_t ValidateUtf8(std::string_view Bytes) {
   const auto* In = reinterpret_cast<const uint8_t*>(Bytes.data());
-  if (IsValidUtf8(In, Bytes.size())) return NoError;
+#ifdef QUILLET_SSSE3_UTF8
+  static const bool Ssse3 = __builtin_cpu_supports("ssse3");
+  const bool Valid =
+      Ssse3 ? TUtf8Check().IsValid(In, Bytes.size()) : IsValidUtf8(In, Bytes.size());
+#else
+  const bool Valid = IsValidUtf8(In, Bytes.size());
+#endif
+  if (Valid) return NoError;
   size_t Units = 0;  // the slower decoder names the offset
   return DecodeUtf8Units<false>(In, Bytes.size(), nullptr, Units);
 }
