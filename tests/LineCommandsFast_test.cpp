@@ -125,6 +125,32 @@ TEST(LineCommandsFast, HelpersMatchTheLiteralSequence) {
   }
 }
 
+// One indent alone, appended after what Out holds, as the commands rewrite
+// a line's indent; and the padding as PadWithSpaces and PadWithTabs insert
+// it. Indents up to 5000 blanks cross the buffer the output is gathered in.
+TEST(LineCommandsFast, IndentAndPaddingAloneMatchTheLiteralSequence) {
+  std::mt19937 Rng(1209);
+  for (int Case = 0; Case < 3000; ++Case) {
+    String Indent(Rng() % (Case % 100 == 0 ? 5000 : 12), u' ');
+    for (char16_t& C : Indent) C = IndentChars[Rng() % IndentChars.size()];
+    for (uint8_t Cmd = lcSpaces; Cmd <= lcUnindent; ++Cmd) {
+      String Out = u"ab";
+      AppendNewIndent(Indent, Cmd, Out);
+      ASSERT_EQ(Out, u"ab" + (Cmd == lcUnindent ? String() : ReferenceNewIndent(Indent, Cmd)))
+          << "command " << int{Cmd} << " case " << Case;
+    }
+    const int32_t Width = static_cast<int32_t>(Rng() % 30);
+    const int32_t Longest = Width + static_cast<int32_t>(Rng() % 12);
+    const String Line = String(Width, u'a') + u"\n";
+    for (uint8_t Cmd = lcPad; Cmd <= lcPadTabs; ++Cmd) {
+      const TPadding Pad = LinePadding(Cmd, Width, Longest);
+      ASSERT_EQ(String(Width, u'a') + String(Pad.Count, Pad.Unit) + u"\n",
+                ReferencePad(Line, Cmd == lcPad ? Longest : Longest + TabWidth, Cmd))
+          << "command " << int{Cmd} << " width " << Width << " longest " << Longest;
+    }
+  }
+}
+
 // The string routines under the commands, on any code units; the long texts
 // cross the blocks in which DisplayWidth counts.
 TEST(LineCommandsFast, RoutinesMatchTheirDefinitions) {

@@ -226,134 +226,107 @@ bool TUtf8LineRewriter::Handles(uint8_t Command) {
 }
 
 bool TUtf8LineRewriter::Rewrite(std::string_view Block) {
-  if (Command_ == lcPad || Command_ == lcPadTabs) return Pad(Block);
-  Reduce(Block);
-  if (Lines_.empty()) return false;
-  const StringView Reduced(Reduced_.data(), ReducedSize_);
-  const String Rewritten = ApplyLineCommand(Reduced, Command_);
-  if (Rewritten == Reduced) return false;
-  Expand(Rewritten);
-  return true;
+  OutputSize_ = 0;
+  Copied_ = Block.data();
+  const bool Changed = Command_ == lcTrim                          ? Trim(Block)
+                       : Command_ == lcPad || Command_ == lcPadTabs ? Pad(Block)
+                                                                    : RewriteIndents(Block);
+  if (Changed) Put(Copied_, Block.data() + Block.size());
+  return Changed;
 }
 
-// Each line: its bytes up to its trailing blanks, its padding, its break.
-bool TUtf8LineRewriter::Pad(std::string_view Block) {
-  OutputSize_ = 0;
+char* TUtf8LineRewriter::Room(size_t Bytes) {
+  if (Output_.size() - OutputSize_ < Bytes) {
+    Output_.resize(std::max(2 * Output_.size(), OutputSize_ + Bytes));
+  }
+  return Output_.data() + OutputSize_;
+}
+
+// The bytes of the block from where the last change ended to From, then
+// none until To: those are rewritten.
+void TUtf8LineRewriter::Skip(const char* From, const char* To) {
+  Put(Copied_, From);
+  Copied_ = To;
+}
+
+void TUtf8LineRewriter::Put(const char* From, const char* To) {
+  const auto Bytes = static_cast<size_t>(To - From);
+  std::memcpy(Room(Bytes), From, Bytes);
+  OutputSize_ += Bytes;
+}
+
+// Each line that starts with a blank gets the indent that ApplyLineCommand
+// gives it. Each blank of the new indent is written as three bytes of which
+// one or all three count, so that mixed blanks cost no branch; the room
+// asked for covers the two bytes that the last may write past the end.
+bool TUtf8LineRewriter::RewriteIndents(std::string_view Block) {
   bool Changed = false;
   const char* const End = Block.data() + Block.size();
-  for (const char* P = Block.data(); P != End;) {
-    const char* const Break = FindBreak(P, End);
-    const char* const Next = AfterBreak(Break, End);
-    const char* Kept = Break;
-    for (size_t Bytes; Kept != P && (Bytes = BlankBefore(P, Kept)) != 0;) Kept -= Bytes;
-    const auto KeptSize = static_cast<size_t>(Kept - P);
-    const TPadding Padding =
-        LinePadding(Command_, Utf8LineWidth(std::string_view(P, KeptSize)), Widest_);
-    const size_t Size = KeptSize + Padding.Count + static_cast<size_t>(Next - Break);
-    if (Output_.size() - OutputSize_ < Size) {
-      Output_.resize(std::max(2 * Output_.size(), OutputSize_ + Size));
+  for (const char* P = Block.data(); P != End; P = AfterBreak(FindBreak(P, End), End)) {
+    if (BlankAt(P, End) == 0) continue;
+    const char* const Begin = P;
+    Indent_.clear();
+    for (size_t Bytes; P != End && (Bytes = BlankAt(P, End)) != 0; P += Bytes) {
+      Indent_.push_back(BlankUnit(P, Bytes));
     }
-    char* To = Output_.data() + OutputSize_;
-    std::memcpy(To, P, KeptSize);
-    To += KeptSize;
-    std::memset(To, static_cast<char>(Padding.Unit), Padding.Count);
-    Changed = Changed || static_cast<size_t>(Break - Kept) != Padding.Count ||
-              std::memcmp(To, Kept, Padding.Count) != 0;
-    To += Padding.Count;
-    std::memcpy(To, Break, static_cast<size_t>(Next - Break));
-    OutputSize_ += Size;
-    P = Next;
+    NewIndent_.clear();
+    AppendNewIndent(Indent_, Command_, NewIndent_);
+    if (NewIndent_ == Indent_) continue;
+    Changed = true;
+    Skip(Begin, P);
+    char* To = Room(3 * NewIndent_.size() + 2);
+    for (const char16_t C : NewIndent_) {
+      const bool Wide = C == FullWidthSpace;
+      if (C != u' ' && C != u'\t' && !Wide) OutOfStep();
+      To[0] = Wide ? Ideographic[0] : static_cast<char>(C);
+      To[1] = Ideographic[1];
+      To[2] = Ideographic[2];
+      To += Wide ? 3 : 1;
+    }
+    OutputSize_ = static_cast<size_t>(To - Output_.data());
   }
   return Changed;
 }
 
-void TUtf8LineRewriter::Reduce(std::string_view Block) {
-  const char* P = Block.data();
-  const char* const End = P + Block.size();
-  // A line reduces to as many units as it has bytes at most.
-  if (Reduced_.size() < Block.size()) Reduced_.resize(Block.size());
-  char16_t* To = Reduced_.data();
-  Lines_.clear();
-  const bool Trims = Command_ == lcTrim;
-  const char* Unchanged = P;  // the lines since the last reduced one
-  const auto EndUnchanged = [&](const char* Stop) {
-    const std::string_view Run(Unchanged, static_cast<size_t>(Stop - Unchanged));
-    if (Lines_.empty()) {
-      Before_ = Run;
-    } else {
-      Lines_.back().After = Run;
+// Each line loses its trailing blanks.
+bool TUtf8LineRewriter::Trim(std::string_view Block) {
+  bool Changed = false;
+  const char* const End = Block.data() + Block.size();
+  for (const char* P = Block.data(); P != End;) {
+    const char* const Break = FindBreak(P, End);
+    const char* Kept = Break;
+    for (size_t Bytes; Kept != P && (Bytes = BlankBefore(P, Kept)) != 0;) Kept -= Bytes;
+    if (Kept != Break) {
+      Changed = true;
+      Skip(Kept, Break);
     }
-  };
-  while (P != End) {
-    const char* Break = nullptr;
-    if (Trims) {
-      Break = FindBreak(P, End);
-      if (Break == P || BlankBefore(P, Break) == 0) {
-        P = AfterBreak(Break, End);
-        continue;
-      }
-    } else if (BlankAt(P, End) == 0) {
-      P = AfterBreak(FindBreak(P, End), End);
-      continue;
-    }
-    EndUnchanged(P);
-    size_t Bytes;
-    const char* KeptEnd = Break;
-    if (Trims) {
-      while (KeptEnd != P && (Bytes = BlankBefore(P, KeptEnd)) != 0) KeptEnd -= Bytes;
-    } else {
-      for (; P != End && (Bytes = BlankAt(P, End)) != 0; P += Bytes) *To++ = BlankUnit(P, Bytes);
-      KeptEnd = Break = FindBreak(P, End);
-    }
-    Lines_.push_back({std::string_view(P, static_cast<size_t>(KeptEnd - P)), {}, false});
-    if (KeptEnd != P) *To++ = StandIn;
-    for (P = KeptEnd; P != Break; P += Bytes) {
-      Bytes = BlankAt(P, Break);
-      *To++ = BlankUnit(P, Bytes);
-    }
-    const char* const Next = AfterBreak(Break, End);
-    Lines_.back().EndsInLoneCr = Next - P == 1 && *P == '\r';
-    for (; P != Next; ++P) *To++ = static_cast<char16_t>(*P);
-    Unchanged = P;
+    P = AfterBreak(Break, End);
   }
-  EndUnchanged(End);
-  ReducedSize_ = static_cast<size_t>(To - Reduced_.data());
+  return Changed;
 }
 
-// The rewritten lines hold stand-ins, blanks and breaks, each blank three
-// bytes at most, and every line keeps its break. A line that ends in a lone
-// CR may be followed by one that has become just LF: the two units are still
-// two breaks. Each blank is written as three bytes of which one or all three
-// count, so that mixed blanks cost no branch; the output has room for the
-// two bytes that the last one may write past the end.
-void TUtf8LineRewriter::Expand(StringView Rewritten) {
-  size_t Bound = Before_.size() + 3 * Rewritten.size() + 2;
-  for (const TReducedLine& Line : Lines_) Bound += Line.Kept.size() + Line.After.size();
-  if (Output_.size() < Bound) Output_.resize(Bound);
-  char* To = Output_.data();
-  const auto Put = [&To](std::string_view Bytes) {
-    std::memcpy(To, Bytes.data(), Bytes.size());
-    To += Bytes.size();
-  };
-  Put(Before_);
-  auto Line = Lines_.begin();
-  for (const char16_t C : Rewritten) {
-    if (Line == Lines_.end()) OutOfStep();
-    if (C == StandIn) {
-      Put(Line->Kept);
+// Each line: its bytes up to its trailing blanks, its padding, its break.
+bool TUtf8LineRewriter::Pad(std::string_view Block) {
+  bool Changed = false;
+  const char* const End = Block.data() + Block.size();
+  for (const char* P = Block.data(); P != End;) {
+    const char* const Line = P;
+    const char* const Break = FindBreak(P, End);
+    P = AfterBreak(Break, End);
+    const char* Kept = Break;
+    for (size_t Bytes; Kept != Line && (Bytes = BlankBefore(Line, Kept)) != 0;) Kept -= Bytes;
+    const TPadding Padding = LinePadding(
+        Command_, Utf8LineWidth(std::string_view(Line, static_cast<size_t>(Kept - Line))), Widest_);
+    if (static_cast<size_t>(Break - Kept) == Padding.Count &&
+        std::all_of(Kept, Break, [&Padding](char C) { return C == Padding.Unit; })) {
       continue;
     }
-    const bool Wide = C == FullWidthSpace;
-    if (C >= 0x80 && !Wide) OutOfStep();
-    To[0] = Wide ? Ideographic[0] : static_cast<char>(C);
-    To[1] = Ideographic[1];
-    To[2] = Ideographic[2];
-    To += Wide ? 3 : 1;
-    if (C == u'\n' || (C == u'\r' && Line->EndsInLoneCr)) Put((Line++)->After);
+    Changed = true;
+    Skip(Kept, Break);
+    std::memset(Room(Padding.Count), static_cast<char>(Padding.Unit), Padding.Count);
+    OutputSize_ += Padding.Count;
   }
-  if (Line != Lines_.end()) Put((Line++)->After);  // the last line, without a break
-  if (Line != Lines_.end()) OutOfStep();
-  OutputSize_ = static_cast<size_t>(To - Output_.data());
+  return Changed;
 }
 
 }  // namespace quillet

@@ -2,28 +2,21 @@
 //
 // Commands 1 to 7 change a line only in its blanks (space, tab, U+3000):
 // commands 1 to 6 rewrite the leading run of them and keep the rest of the
-// line; command 7 drops the trailing run and keeps the rest. The rest is
-// never looked into, and a line without leading blanks (for command 7,
-// without trailing ones) stays as it is. So each line that may change is
-// reduced to the run of blanks its command looks at, one stand-in letter
-// for the rest (when there is any) and its break; the reduced lines go
-// through ApplyLineCommand together, and the result is put back together
-// from the rewritten lines, the bytes each stand-in stands for and the lines
-// that could not change.
+// line; command 7 drops the trailing run and keeps the rest. So only the
+// blanks are decoded: a new indent comes from AppendNewIndent, the one that
+// ApplyLineCommand writes. Commands 8 and 9 keep each line up to its
+// trailing blanks and pad it according to its width alone (LinePadding), so
+// each line is measured and gets its padding without being decoded. The
+// bytes between the changes are copied as they are.
 //
-// Commands 8 and 9 keep each line up to its trailing blanks and pad it
-// according to its width alone (LinePadding), so each line is measured and
-// gets its padding without being decoded.
-//
-// Only blanks and breaks are ever decoded or encoded, and the output is byte
-// for byte that of decoding, ApplyLineCommand and encoding.
+// The output is byte for byte that of decoding, ApplyLineCommand and
+// encoding.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "StringUnit/LineBreaks.h"
 
@@ -57,25 +50,19 @@ class TUtf8LineRewriter {
   std::string_view Result() const { return {Output_.data(), OutputSize_}; }
 
  private:
-  // A line that may change: the bytes its stand-in stands for (none when it
-  // has none), and the lines after it that cannot change, up to the next
-  // line that may.
-  struct TReducedLine {
-    std::string_view Kept;
-    std::string_view After;
-    bool EndsInLoneCr;
-  };
-
+  bool RewriteIndents(std::string_view Block);
+  bool Trim(std::string_view Block);
   bool Pad(std::string_view Block);
-  void Reduce(std::string_view Block);
-  void Expand(StringView Rewritten);
+  // Room for Bytes more bytes of output.
+  char* Room(size_t Bytes);
+  void Put(const char* From, const char* To);
+  void Skip(const char* From, const char* To);
 
   uint8_t Command_;
   int32_t Widest_;
-  std::string_view Before_;  // the lines before the first that may change
-  String Reduced_;           // grown as needed, never shrunk
-  size_t ReducedSize_ = 0;
-  std::vector<TReducedLine> Lines_;
+  const char* Copied_ = nullptr;  // the input up to here is in the output
+  String Indent_;                 // a line's indent, and what it becomes
+  String NewIndent_;
   std::string Output_;  // grown as needed, never shrunk
   size_t OutputSize_ = 0;
 };

@@ -425,6 +425,14 @@ String RewriteIndents(StringView Text, size_t Bound, const TRewrite& Rewrite) {
   });
 }
 
+// The rewrite of Text, a whole indent, as RewriteIndents writes it.
+template <typename TRewrite>
+void AppendIndent(StringView Text, const TRewrite& Rewrite, String& Result) {
+  TOutput Out(Result);
+  Rewrite.Write(Text.data(), Text.data() + Text.size(), Out);
+  Out.Finish();
+}
+
 String TrimLineEnds(StringView Text) {
   return RewriteLines(Text, Text.size(), [](TLineWalker& Lines, TOutput& Out) {
     TLine Line;
@@ -539,6 +547,21 @@ String NewIndent(StringView Indent, uint8_t CommandId) {
       return HalveIndent(Indent);
     default:
       return String(Indent);
+  }
+}
+
+void AppendNewIndent(StringView Indent, uint8_t CommandId, String& Out) {
+  switch (CommandId) {
+    case lcSpaces:
+    case lcFullWidth:
+    case lcTabs:
+      return AppendIndent(Indent, TSpacesRewrite(CommandId), Out);
+    case lcDouble:
+      return AppendIndent(Indent, TDoubleRewrite(), Out);
+    case lcHalve:
+      return AppendIndent(Indent, THalveRewrite(), Out);
+    default:
+      return;
   }
 }
 

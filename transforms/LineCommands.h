@@ -41,6 +41,11 @@ String TrimLineEnd(StringView Line);
 // The rewrite of an indent alone by command 1 to 5.
 String NewIndent(StringView Indent, uint8_t CommandId);
 
+// What ApplyLineCommand makes of a line's indent, the whole leading run of
+// IndentChars, by command 1 to 6; appended to Out. The rest of the line
+// stays as it is.
+void AppendNewIndent(StringView Indent, uint8_t CommandId, String& Out);
+
 struct TLongestLine {
   int32_t Index;  // first widest line, or -1 when no line is wider than 0
   int32_t Width;  // in columns
