@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "TemplateList/StringRecordList.h"
 #include "tools/TextEncoding.h"
 #include "tools/Utf8Lines.h"
 #include "transforms/LineCommands.h"
@@ -51,6 +52,14 @@ TEST(Utf8Lines, GivesTheBytesOfTheDecodedRewrite) {
     ASSERT_EQ(DecodeText(Text, TEncoding::Utf8, Decoded), NoError);
     uint64_t Lines = 0;
     const int32_t Widest = Utf8WidestTrimmedLine(Text, Lines);
+    TCommonStringRecordList List;
+    List.SetText(Decoded);
+    int32_t Expected = 0;
+    for (int32_t I = 0; I < List.Count(); ++I) {
+      Expected = std::max(Expected, LineWidth(TrimLineEnd(List.Items(I))));
+    }
+    ASSERT_EQ(Widest, Expected) << Text;
+    ASSERT_EQ(Lines, static_cast<uint64_t>(List.Count())) << Text;
     for (uint8_t Command = lcSpaces; Command <= lcPadTabs; ++Command) {
       std::string Expected;
       ASSERT_TRUE(EncodeText(ApplyLineCommand(Decoded, Command), TEncoding::Utf8, Expected));

@@ -58,6 +58,22 @@ const char* FindBreak(const char* P, const char* End) {
   return P;
 }
 
+// The first byte below 0x20 (a control character: a break, a tab...) at P
+// or after, or End.
+const char* FindControl(const char* P, const char* End) {
+#ifdef QUILLET_SSE2
+  const __m128i Highest = _mm_set1_epi8(0x1F);
+  for (; End - P >= 16; P += 16) {
+    const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
+    const auto Mask = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(Bytes, Highest), Bytes)));
+    if (Mask != 0) return P + std::countr_zero(Mask);
+  }
+#endif
+  while (P != End && static_cast<uint8_t>(*P) >= 0x20) ++P;
+  return P;
+}
+
 // Just after the break at Break (CR LF, CR or LF), or End.
 const char* AfterBreak(const char* Break, const char* End) {
   if (Break != End && *Break == '\r') ++Break;
@@ -132,15 +148,10 @@ int32_t Utf8LineWidth(std::string_view Line) {
       const __m128i Control = _mm_cmplt_epi8(Bytes, _mm_set1_epi8(0x20));
       const __m128i Lead = _mm_cmpgt_epi8(Bytes, _mm_set1_epi8(static_cast<char>(0xBF)));
       const __m128i Four = _mm_cmpgt_epi8(Bytes, _mm_set1_epi8(static_cast<char>(0xEF)));
-      const __m128i Columns = _mm_add_epi8(
-          _mm_add_epi8(_mm_and_si128(Ascii, Ones),
-                       _mm_and_si128(_mm_and_si128(Control, Ascii), Ones)),
-          _mm_andnot_si128(Ascii,
-                           _mm_add_epi8(_mm_and_si128(Lead, Twos), _mm_and_si128(Four, Twos))));
-      Sums = _mm_add_epi64(Sums, _mm_sad_epu8(_mm_and_si128(Columns, Counted), Zero));
-      const uint32_t Fresh = ~0u << Skip;
       const __m128i E2 = _mm_cmpeq_epi8(Bytes, _mm_set1_epi8(static_cast<char>(0xE2)));
       const __m128i EF = _mm_cmpeq_epi8(Bytes, _mm_set1_epi8(static_cast<char>(0xEF)));
+      const uint32_t Fresh = ~0u << Skip;
+      __m128i Narrow = Zero;  // the first bytes of narrow three-byte characters
       if (At + 18 <= Size) {
         // The two bytes after each, from loads one and two bytes on.
         const __m128i Second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P + At + 1));
@@ -157,15 +168,22 @@ int32_t Utf8LineWidth(std::string_view Line) {
         const __m128i Overline = _mm_and_si128(E2, _mm_and_si128(Is(Second, 0x80), Is(Third, 0xBE)));
         const __m128i KanaLow = _mm_and_si128(Is(Second, 0xBD), AtLeast(Third, 0xA1));
         const __m128i KanaHigh = _mm_and_si128(Is(Second, 0xBE), AtMost(Third, 0x9F));
-        const __m128i Narrow =
-            _mm_or_si128(Overline, _mm_and_si128(EF, _mm_or_si128(KanaLow, KanaHigh)));
-        Width -= std::popcount(static_cast<uint32_t>(_mm_movemask_epi8(Narrow)) & Fresh);
+        Narrow = _mm_or_si128(Overline, _mm_and_si128(EF, _mm_or_si128(KanaLow, KanaHigh)));
       } else {
+        // Too near the end to load the bytes after: one at a time.
         const auto Maybe = static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(E2, EF)));
         for (uint32_t Bits = Maybe & Fresh; Bits != 0; Bits &= Bits - 1) {
           Width -= NarrowThreeBytes(P + At + std::countr_zero(Bits));
         }
       }
+      const __m128i Columns = _mm_sub_epi8(
+          _mm_add_epi8(
+              _mm_add_epi8(_mm_and_si128(Ascii, Ones),
+                           _mm_and_si128(_mm_and_si128(Control, Ascii), Ones)),
+              _mm_andnot_si128(Ascii,
+                               _mm_add_epi8(_mm_and_si128(Lead, Twos), _mm_and_si128(Four, Twos)))),
+          _mm_and_si128(Narrow, Ones));
+      Sums = _mm_add_epi64(Sums, _mm_sad_epu8(_mm_and_si128(Columns, Counted), Zero));
       const auto TabBits =
           static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(Bytes, _mm_set1_epi8('\t'))));
       if ((TabBits & Fresh) != 0) Tabs = At + 32 - std::countl_zero(TabBits);
@@ -198,14 +216,23 @@ int32_t Utf8LineWidth(std::string_view Line) {
   return Width;
 }
 
+// A line without control characters is no wider than its bytes: one column
+// for a byte of ASCII, two or fewer for two or more bytes of another
+// character. Only a line that may be wider than the widest so far is
+// measured.
 int32_t Utf8WidestTrimmedLine(std::string_view Block, uint64_t& Lines) {
   int32_t Widest = 0;
   const char* const End = Block.data() + Block.size();
   for (const char* P = Block.data(); P != End; ++Lines) {
-    const char* const Break = FindBreak(P, End);
+    const char* const Control = FindControl(P, End);
+    const char* const Break =
+        Control == End || *Control == '\r' || *Control == '\n' ? Control : FindBreak(Control, End);
     const char* Kept = Break;
     for (size_t Bytes; Kept != P && (Bytes = BlankBefore(P, Kept)) != 0;) Kept -= Bytes;
-    Widest = std::max(Widest, Utf8LineWidth(std::string_view(P, static_cast<size_t>(Kept - P))));
+    const auto Size = static_cast<size_t>(Kept - P);
+    if (Control < Kept || Size > static_cast<size_t>(Widest)) {
+      Widest = std::max(Widest, Utf8LineWidth(std::string_view(P, Size)));
+    }
     P = AfterBreak(Break, End);
   }
   return Widest;
@@ -235,11 +262,8 @@ bool TUtf8LineRewriter::Rewrite(std::string_view Block) {
   return Changed;
 }
 
-char* TUtf8LineRewriter::Room(size_t Bytes) {
-  if (Output_.size() - OutputSize_ < Bytes) {
-    Output_.resize(std::max(2 * Output_.size(), OutputSize_ + Bytes));
-  }
-  return Output_.data() + OutputSize_;
+void TUtf8LineRewriter::Grow(size_t Bytes) {
+  Output_.resize(std::max(2 * Output_.size(), OutputSize_ + Bytes));
 }
 
 // The bytes of the block from where the last change ended to From, then

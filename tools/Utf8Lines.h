@@ -54,7 +54,11 @@ class TUtf8LineRewriter {
   bool Trim(std::string_view Block);
   bool Pad(std::string_view Block);
   // Room for Bytes more bytes of output.
-  char* Room(size_t Bytes);
+  char* Room(size_t Bytes) {
+    if (Output_.size() - OutputSize_ < Bytes) Grow(Bytes);
+    return Output_.data() + OutputSize_;
+  }
+  void Grow(size_t Bytes);
   void Put(const char* From, const char* To);
   void Skip(const char* From, const char* To);
 
