@@ -39,8 +39,11 @@ std::string RandomText(std::mt19937& Random) {
                                        "\xF0\x9F\x98\x80",
                                        "\xE3\x80\x80\xE3\x80\x80",
                                        "abcdefghijklmnop"};
+  // Now and then long enough for many of the 64-byte steps lines are found in.
   std::string Text;
-  for (size_t N = Random() % 40; N > 0; --N) Text += Pieces[Random() % std::size(Pieces)];
+  for (size_t N = Random() % (Random() % 8 == 0 ? 400 : 40); N > 0; --N) {
+    Text += Pieces[Random() % std::size(Pieces)];
+  }
   return Text;
 }
 

@@ -1,7 +1,9 @@
 // One input of the command-line filter taken through decode, transform and
 // encode a block of whole lines at a time (see tools/LineBlocks.h), giving
-// byte for byte what the same steps give on the whole text at once. Commands
-// 1 to 7 rewrite UTF-8 blocks without decoding them (tools/Utf8Lines.h).
+// byte for byte what the same steps give on the whole text at once. The
+// line commands rewrite UTF-8 blocks without decoding them
+// (tools/Utf8Lines.h), and the passes that need no decoding work on two
+// blocks at a time, on two threads.
 //
 // Every transform works on each line alone, except that commands 8 and 9 pad
 // against the widest line of the whole text: a first pass (Check) measures
