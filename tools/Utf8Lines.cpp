@@ -280,36 +280,70 @@ void TUtf8LineRewriter::Put(const char* From, const char* To) {
 }
 
 // Each line that starts with a blank gets the indent that ApplyLineCommand
-// gives it. Each blank of the new indent is written as three bytes of which
-// one or all three count, so that mixed blanks cost no branch; the room
-// asked for covers the two bytes that the last may write past the end.
+// gives it.
 bool TUtf8LineRewriter::RewriteIndents(std::string_view Block) {
   bool Changed = false;
   const char* const End = Block.data() + Block.size();
   for (const char* P = Block.data(); P != End; P = AfterBreak(FindBreak(P, End), End)) {
     if (BlankAt(P, End) == 0) continue;
     const char* const Begin = P;
-    Indent_.clear();
-    for (size_t Bytes; P != End && (Bytes = BlankAt(P, End)) != 0; P += Bytes) {
-      Indent_.push_back(BlankUnit(P, Bytes));
-    }
-    NewIndent_.clear();
-    AppendNewIndent(Indent_, Command_, NewIndent_);
-    if (NewIndent_ == Indent_) continue;
+    for (size_t Bytes; P != End && (Bytes = BlankAt(P, End)) != 0;) P += Bytes;
+    const std::string_view Indent(Begin, static_cast<size_t>(P - Begin));
+    const std::string_view New = NewIndentBytes(Indent);
+    if (New == Indent) continue;
     Changed = true;
     Skip(Begin, P);
-    char* To = Room(3 * NewIndent_.size() + 2);
-    for (const char16_t C : NewIndent_) {
-      const bool Wide = C == FullWidthSpace;
-      if (C != u' ' && C != u'\t' && !Wide) OutOfStep();
-      To[0] = Wide ? Ideographic[0] : static_cast<char>(C);
-      To[1] = Ideographic[1];
-      To[2] = Ideographic[2];
-      To += Wide ? 3 : 1;
-    }
-    OutputSize_ = static_cast<size_t>(To - Output_.data());
+    std::memcpy(Room(New.size()), New.data(), New.size());
+    OutputSize_ += New.size();
   }
   return Changed;
+}
+
+// Files indent their lines in a few ways again and again, so the new bytes
+// of a short indent are kept, by its bytes, for the next time it comes.
+std::string_view TUtf8LineRewriter::NewIndentBytes(std::string_view Indent) {
+  TKnownIndent* Known = nullptr;
+  if (Indent.size() <= TKnownIndent::MaxOld) {
+    uint64_t Halves[2] = {};
+    std::memcpy(Halves, Indent.data(), Indent.size());
+    const uint64_t Hash =
+        (Halves[0] * 0x9E3779B97F4A7C15u + Indent.size()) ^ (Halves[1] * 0xC2B2AE3D27D4EB4Fu);
+    if (KnownIndents_.empty()) KnownIndents_.resize(KnownIndentCount);
+    Known = &KnownIndents_[(Hash >> 40) % KnownIndentCount];
+    if (Known->OldSize == Indent.size() &&
+        std::memcmp(Known->Old, Indent.data(), Indent.size()) == 0) {
+      return {Known->New, Known->NewSize};
+    }
+  }
+  Indent_.clear();
+  const char* const End = Indent.data() + Indent.size();
+  for (const char* P = Indent.data(); P != End;) {
+    const size_t Bytes = BlankAt(P, End);
+    Indent_.push_back(BlankUnit(P, Bytes));
+    P += Bytes;
+  }
+  NewIndent_.clear();
+  AppendNewIndent(Indent_, Command_, NewIndent_);
+  // Each blank as three bytes of which one or all three count, so that mixed
+  // blanks cost no branch; two more bytes take the last one's overhang.
+  NewBytes_.resize(3 * NewIndent_.size() + 2);
+  char* To = NewBytes_.data();
+  for (const char16_t C : NewIndent_) {
+    const bool Wide = C == FullWidthSpace;
+    if (C != u' ' && C != u'\t' && !Wide) OutOfStep();
+    To[0] = Wide ? Ideographic[0] : static_cast<char>(C);
+    To[1] = Ideographic[1];
+    To[2] = Ideographic[2];
+    To += Wide ? 3 : 1;
+  }
+  const std::string_view New(NewBytes_.data(), static_cast<size_t>(To - NewBytes_.data()));
+  if (Known && New.size() <= TKnownIndent::MaxNew) {
+    Known->OldSize = static_cast<uint8_t>(Indent.size());
+    Known->NewSize = static_cast<uint8_t>(New.size());
+    std::memcpy(Known->Old, Indent.data(), Indent.size());
+    std::memcpy(Known->New, New.data(), New.size());
+  }
+  return New;
 }
 
 // Each line loses its trailing blanks.

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "StringUnit/LineBreaks.h"
 
@@ -51,6 +52,9 @@ class TUtf8LineRewriter {
 
  private:
   bool RewriteIndents(std::string_view Block);
+  // The bytes of the indent that the command makes of Indent, valid until
+  // the next call.
+  std::string_view NewIndentBytes(std::string_view Indent);
   bool Trim(std::string_view Block);
   bool Pad(std::string_view Block);
   // Room for Bytes more bytes of output.
@@ -67,6 +71,19 @@ class TUtf8LineRewriter {
   const char* Copied_ = nullptr;  // the input up to here is in the output
   String Indent_;                 // a line's indent, and what it becomes
   String NewIndent_;
+  std::string NewBytes_;
+  // A short indent met before and its new bytes; OldSize 0 for none (no
+  // indent is empty).
+  struct TKnownIndent {
+    static constexpr size_t MaxOld = 16;
+    static constexpr size_t MaxNew = 64;
+    uint8_t OldSize = 0;
+    uint8_t NewSize = 0;
+    char Old[MaxOld];
+    char New[MaxNew];
+  };
+  static constexpr size_t KnownIndentCount = 1024;
+  std::vector<TKnownIndent> KnownIndents_;  // made at the first short indent
   std::string Output_;  // grown as needed, never shrunk
   size_t OutputSize_ = 0;
 };
