@@ -255,6 +255,7 @@ bool TUtf8LineRewriter::Handles(uint8_t Command) {
 bool TUtf8LineRewriter::Rewrite(std::string_view Block) {
   OutputSize_ = 0;
   Copied_ = Block.data();
+  BlockEnd_ = Block.data() + Block.size();
   const bool Changed = Command_ == lcTrim                          ? Trim(Block)
                        : Command_ == lcPad || Command_ == lcPadTabs ? Pad(Block)
                                                                     : RewriteIndents(Block);
@@ -273,9 +274,18 @@ void TUtf8LineRewriter::Skip(const char* From, const char* To) {
   Copied_ = To;
 }
 
+// Most runs are a line or two: those are copied as a whole Chunk, which
+// costs no call, where the block has that many bytes from From on; the room
+// asked for takes the overhang.
 void TUtf8LineRewriter::Put(const char* From, const char* To) {
+  constexpr size_t Chunk = 64;
   const auto Bytes = static_cast<size_t>(To - From);
-  std::memcpy(Room(Bytes), From, Bytes);
+  char* const Out = Room(Bytes + Chunk);
+  if (Bytes <= Chunk && static_cast<size_t>(BlockEnd_ - From) >= Chunk) {
+    std::memcpy(Out, From, Chunk);
+  } else {
+    std::memcpy(Out, From, Bytes);
+  }
   OutputSize_ += Bytes;
 }
 
@@ -293,14 +303,19 @@ bool TUtf8LineRewriter::RewriteIndents(std::string_view Block) {
     if (New == Indent) continue;
     Changed = true;
     Skip(Begin, P);
-    std::memcpy(Room(New.size()), New.data(), New.size());
+    // New has at least MaxNew bytes behind it (NewIndentBytes).
+    constexpr size_t Chunk = TKnownIndent::MaxNew;
+    char* const Out = Room(New.size() + Chunk);
+    std::memcpy(Out, New.data(), New.size() <= Chunk ? Chunk : New.size());
     OutputSize_ += New.size();
   }
   return Changed;
 }
 
 // Files indent their lines in a few ways again and again, so the new bytes
-// of a short indent are kept, by its bytes, for the next time it comes.
+// of a short indent are kept, by its bytes, for the next time it comes. The
+// bytes returned have at least TKnownIndent::MaxNew bytes of room behind
+// their start.
 std::string_view TUtf8LineRewriter::NewIndentBytes(std::string_view Indent) {
   TKnownIndent* Known = nullptr;
   if (Indent.size() <= TKnownIndent::MaxOld) {
@@ -326,7 +341,7 @@ std::string_view TUtf8LineRewriter::NewIndentBytes(std::string_view Indent) {
   AppendNewIndent(Indent_, Command_, NewIndent_);
   // Each blank as three bytes of which one or all three count, so that mixed
   // blanks cost no branch; two more bytes take the last one's overhang.
-  NewBytes_.resize(3 * NewIndent_.size() + 2);
+  NewBytes_.resize(std::max(3 * NewIndent_.size() + 2, TKnownIndent::MaxNew));
   char* To = NewBytes_.data();
   for (const char16_t C : NewIndent_) {
     const bool Wide = C == FullWidthSpace;

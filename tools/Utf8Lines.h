@@ -69,6 +69,7 @@ class TUtf8LineRewriter {
   uint8_t Command_;
   int32_t Widest_;
   const char* Copied_ = nullptr;  // the input up to here is in the output
+  const char* BlockEnd_ = nullptr;
   String Indent_;                 // a line's indent, and what it becomes
   String NewIndent_;
   std::string NewBytes_;
