@@ -488,6 +488,21 @@ class BlockTest(unittest.TestCase):
                     with self.subTest(form=name, command=command, block=block):
                         self.assertSameRun(run(["-e", option, command], data, block=block), whole)
 
+    def test_every_form_gives_the_same_text(self):
+        # UTF-8 is rewritten without being decoded, the other forms through
+        # the characters: the texts must agree, at any block size.
+        text = TRICKY + "\r"
+        for command in COMMANDS:
+            results = set()
+            for name, codec, bom, option in FORMS:
+                data = bom + text.encode(codec)
+                for block in [None, 3, 7]:
+                    result = run(["-e", option, command], data, block=block)
+                    self.assertEqual(result.returncode, 0, (name, command, block))
+                    results.add(result.stdout[len(bom):].decode(codec))
+            with self.subTest(command=command):
+                self.assertEqual(len(results), 1, results)
+
     def test_random_texts_from_files_and_in_place(self):
         alphabet = [" ", IDSP, "\t", "a", "漢", "\r", "\n", "\r\n", "ｶ", "ﾞ", "ﾟ", "\t\tlong"]
         for i, text in enumerate(random_texts(12, alphabet, seed=11)):
