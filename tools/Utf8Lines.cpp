@@ -38,6 +38,12 @@ size_t BlankBefore(const char* Begin, const char* P) {
                        (static_cast<uint8_t>(P[-3]) == 0xE3));
 }
 
+// The end of Begin .. End without its trailing blanks.
+const char* KeptEnd(const char* Begin, const char* End) {
+  for (size_t Bytes; End != Begin && (Bytes = BlankBefore(Begin, End)) != 0;) End -= Bytes;
+  return End;
+}
+
 char16_t BlankUnit(const char* P, size_t Bytes) {
   return Bytes == 3 ? FullWidthSpace : static_cast<char16_t>(*P);
 }
@@ -227,8 +233,7 @@ int32_t Utf8WidestTrimmedLine(std::string_view Block, uint64_t& Lines) {
     const char* const Control = FindControl(P, End);
     const char* const Break =
         Control == End || *Control == '\r' || *Control == '\n' ? Control : FindBreak(Control, End);
-    const char* Kept = Break;
-    for (size_t Bytes; Kept != P && (Bytes = BlankBefore(P, Kept)) != 0;) Kept -= Bytes;
+    const char* const Kept = KeptEnd(P, Break);
     const auto Size = static_cast<size_t>(Kept - P);
     if (Control < Kept || Size > static_cast<size_t>(Widest)) {
       Widest = std::max(Widest, Utf8LineWidth(std::string_view(P, Size)));
@@ -367,8 +372,7 @@ bool TUtf8LineRewriter::Trim(std::string_view Block) {
   const char* const End = Block.data() + Block.size();
   for (const char* P = Block.data(); P != End;) {
     const char* const Break = FindBreak(P, End);
-    const char* Kept = Break;
-    for (size_t Bytes; Kept != P && (Bytes = BlankBefore(P, Kept)) != 0;) Kept -= Bytes;
+    const char* const Kept = KeptEnd(P, Break);
     if (Kept != Break) {
       Changed = true;
       Skip(Kept, Break);
@@ -386,8 +390,7 @@ bool TUtf8LineRewriter::Pad(std::string_view Block) {
     const char* const Line = P;
     const char* const Break = FindBreak(P, End);
     P = AfterBreak(Break, End);
-    const char* Kept = Break;
-    for (size_t Bytes; Kept != Line && (Bytes = BlankBefore(Line, Kept)) != 0;) Kept -= Bytes;
+    const char* const Kept = KeptEnd(Line, Break);
     const TPadding Padding = LinePadding(
         Command_, Utf8LineWidth(std::string_view(Line, static_cast<size_t>(Kept - Line))), Widest_);
     if (static_cast<size_t>(Break - Kept) == Padding.Count &&
