@@ -64,20 +64,34 @@ const char* FindBreak(const char* P, const char* End) {
   return P;
 }
 
-// The first byte below 0x20 (a control character: a break, a tab...) at P
-// or after, or End.
-const char* FindControl(const char* P, const char* End) {
+// Bit I of Breaks says that byte I of the Count (at most 64) bytes at P is
+// CR or LF; of Controls, that it is below 0x20.
+void WindowMasks(const char* P, size_t Count, uint64_t& Breaks, uint64_t& Controls) {
+  alignas(16) char Last[64];
+  if (Count < 64) {
+    std::memset(Last, 'a', sizeof Last);
+    std::memcpy(Last, P, Count);
+    P = Last;
+  }
+  Breaks = 0;
+  Controls = 0;
 #ifdef QUILLET_SSE2
-  const __m128i Highest = _mm_set1_epi8(0x1F);
-  for (; End - P >= 16; P += 16) {
-    const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
-    const auto Mask = static_cast<uint32_t>(
-        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(Bytes, Highest), Bytes)));
-    if (Mask != 0) return P + std::countr_zero(Mask);
+  for (int Part = 0; Part < 4; ++Part) {
+    const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P + 16 * Part));
+    const __m128i Crs = _mm_cmpeq_epi8(Bytes, _mm_set1_epi8('\r'));
+    const __m128i Lfs = _mm_cmpeq_epi8(Bytes, _mm_set1_epi8('\n'));
+    const __m128i Low = _mm_cmpeq_epi8(_mm_min_epu8(Bytes, _mm_set1_epi8(0x1F)), Bytes);
+    const auto Shift = static_cast<unsigned>(16 * Part);
+    Breaks |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_or_si128(Crs, Lfs)))} << Shift;
+    Controls |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(Low))} << Shift;
+  }
+#else
+  for (unsigned I = 0; I < 64; ++I) {
+    const auto Byte = static_cast<uint8_t>(P[I]);
+    Breaks |= uint64_t{Byte == '\r' || Byte == '\n'} << I;
+    Controls |= uint64_t{Byte < 0x20} << I;
   }
 #endif
-  while (P != End && static_cast<uint8_t>(*P) >= 0x20) ++P;
-  return P;
 }
 
 // Just after the break at Break (CR LF, CR or LF), or End.
@@ -124,6 +138,52 @@ size_t CharacterLength(uint8_t Lead) {
 
 [[noreturn]] void OutOfStep() {
   throw std::logic_error("internal error: line rewrite out of step");
+}
+
+// Calls Visit(Line, Content, Next, Controls) for every line of Block in
+// order: the line runs from Line to its break at Content (the end of Block
+// for a last line without one), the next one begins at Next, and Controls
+// counts its control characters other than the break. The lines are found
+// 64 bytes at a time from bit masks, so that a line costs a few
+// instructions rather than a search of its own.
+template <typename TVisit>
+void ForEachLine(std::string_view Block, TVisit Visit) {
+  const char* const Text = Block.data();
+  const size_t Size = Block.size();
+  size_t Start = 0;     // where the line being read begins
+  size_t Controls = 0;  // its control characters other than breaks so far
+  bool SkipLf = false;  // the window starts with the LF of a CR LF
+  for (size_t Window = 0; Window < Size; Window += 64) {
+    uint64_t Breaks;
+    uint64_t Others;
+    WindowMasks(Text + Window, std::min<size_t>(64, Size - Window), Breaks, Others);
+    Others &= ~Breaks;
+    uint64_t Events = Breaks | Others;
+    if (SkipLf) Events &= ~uint64_t{1};
+    SkipLf = false;
+    while (Events != 0) {
+      const int Bit = std::countr_zero(Events);
+      Events &= Events - 1;
+      if ((Others >> Bit & 1) != 0) {
+        ++Controls;
+        continue;
+      }
+      const size_t At = Window + static_cast<size_t>(Bit);
+      size_t Next = At + 1;
+      if (Text[At] == '\r' && Next < Size && Text[Next] == '\n') {
+        ++Next;
+        if (Bit == 63) {
+          SkipLf = true;
+        } else {
+          Events &= ~(uint64_t{2} << Bit);
+        }
+      }
+      Visit(Text + Start, Text + At, Text + Next, Controls);
+      Start = Next;
+      Controls = 0;
+    }
+  }
+  if (Start < Size) Visit(Text + Start, Text + Size, Text + Size, Controls);
 }
 
 }  // namespace
@@ -222,24 +282,19 @@ int32_t Utf8LineWidth(std::string_view Line) {
   return Width;
 }
 
-// A line without control characters is no wider than its bytes: one column
-// for a byte of ASCII, two or fewer for two or more bytes of another
-// character. Only a line that may be wider than the widest so far is
-// measured.
+// A line is no wider than its bytes and three columns more for each control
+// character: a byte of ASCII takes one column, two or more bytes of another
+// character two columns or fewer, a control character two, a tab four at
+// most. Only a line that may be wider than the widest so far is measured.
 int32_t Utf8WidestTrimmedLine(std::string_view Block, uint64_t& Lines) {
   int32_t Widest = 0;
-  const char* const End = Block.data() + Block.size();
-  for (const char* P = Block.data(); P != End; ++Lines) {
-    const char* const Control = FindControl(P, End);
-    const char* const Break =
-        Control == End || *Control == '\r' || *Control == '\n' ? Control : FindBreak(Control, End);
-    const char* const Kept = KeptEnd(P, Break);
-    const auto Size = static_cast<size_t>(Kept - P);
-    if (Control < Kept || Size > static_cast<size_t>(Widest)) {
-      Widest = std::max(Widest, Utf8LineWidth(std::string_view(P, Size)));
-    }
-    P = AfterBreak(Break, End);
-  }
+  ForEachLine(Block, [&Widest, &Lines](const char* Line, const char* Content, const char*,
+                                       size_t Controls) {
+    ++Lines;
+    if (static_cast<size_t>(Content - Line) + 3 * Controls <= static_cast<size_t>(Widest)) return;
+    const char* const Kept = KeptEnd(Line, Content);
+    Widest = std::max(Widest, Utf8LineWidth(std::string_view(Line, static_cast<size_t>(Kept - Line))));
+  });
   return Widest;
 }
 
