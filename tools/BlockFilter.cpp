@@ -203,12 +203,12 @@ TFilterResult TBlockFilter::CheckOnce() {
   Longest_ = 0;
   Lines_ = 0;
   Units_ = 0;
-  TLineBlockReader Blocks(Input_, Bom_.size(), Encoding_, BlockSize_);
   // Only the widest line and the CP932 round trip need the characters, and
   // UTF-8 lines are measured without them.
   if (Encoding_ == TEncoding::Utf8 || (!Pads() && Encoding_ != TEncoding::Cp932)) {
-    return CheckBytes(Blocks);
+    return CheckBytes();
   }
+  TLineBlockReader Blocks(Input_, Bom_.size(), Encoding_, BlockSize_);
   String Text;
   for (;;) {
     std::string_view Block;
@@ -223,31 +223,69 @@ TFilterResult TBlockFilter::CheckOnce() {
   }
 }
 
-TFilterResult TBlockFilter::CheckBytes(TLineBlockReader& Blocks) {
-  struct TSlot {
-    size_t Invalid = NoError;
+// The input is checked in two halves side by side, each read by a reader of
+// its own: the second starts after a line break near the middle. A short
+// input, or one without a break near the middle, is checked whole.
+TFilterResult TBlockFilter::CheckBytes() {
+  struct THalf {
+    TFilterResult Result;
     int32_t Widest = 0;
     uint64_t Lines = 0;
+    uint64_t Units = 0;
   };
-  std::array<TSlot, 2> Slots;
-  const auto Step = [this, &Slots](int Slot, std::string_view Block) {
-    TSlot& Work = Slots[Slot];
-    Work.Invalid = ValidateText(Block, Encoding_);
-    Work.Lines = 0;
-    if (Work.Invalid == NoError && Pads()) Work.Widest = Utf8WidestTrimmedLine(Block, Work.Lines);
-  };
-  const auto Finish = [this, &Slots](int Slot, std::string_view Block,
-                                     uint64_t Offset) -> std::optional<TFilterResult> {
-    const TSlot& Done = Slots[Slot];
-    if (Done.Invalid != NoError) return TFilterResult{TFilterOutcome::Invalid, 0, Offset + Done.Invalid};
-    if (Pads()) {
-      Longest_ = std::max(Longest_, Done.Widest);
-      Lines_ += Done.Lines;
-      Units_ += Block.size();
+  const auto CheckRange = [this](uint64_t From, uint64_t Stop, THalf& Half) {
+    TLineBlockReader Blocks(Input_, From, Encoding_, BlockSize_, Stop);
+    for (;;) {
+      std::string_view Block;
+      if (const int Error = Blocks.Next(Block)) {
+        Half.Result = {TFilterOutcome::ReadError, Error};
+        return;
+      }
+      if (Block.empty()) return;
+      if (const size_t Error = ValidateText(Block, Encoding_); Error != NoError) {
+        Half.Result = {TFilterOutcome::Invalid, 0, Blocks.Offset() + Error};
+        return;
+      }
+      if (Pads()) {
+        Half.Widest = std::max(Half.Widest, Utf8WidestTrimmedLine(Block, Half.Lines));
+        Half.Units += Block.size();
+      }
     }
-    return std::nullopt;
   };
-  return InPairs(Blocks, Step, Finish).value_or(TFilterResult{});
+  std::array<THalf, 2> Halves;
+  const uint64_t Start = Bom_.size();
+  const uint64_t Middle = FindMiddleBreak();
+  if (Middle == 0) {
+    CheckRange(Start, UINT64_MAX, Halves[0]);
+  } else {
+    auto CheckFirst = [&] { CheckRange(Start, Middle, Halves[0]); };
+    TSideWork Side(CheckFirst);
+    CheckRange(Middle, UINT64_MAX, Halves[1]);
+    Side.Join();
+  }
+  for (const THalf& Half : Halves) {
+    if (Half.Result.Outcome != TFilterOutcome::Done) return Half.Result;
+    Longest_ = std::max(Longest_, Half.Widest);
+    Lines_ += Half.Lines;
+    Units_ += Half.Units;
+  }
+  return {};
+}
+
+// Just after the last line break in the BlockSize_ bytes from the middle of
+// the input on; 0 when the input is shorter than two blocks, or has no break
+// there.
+uint64_t TBlockFilter::FindMiddleBreak() {
+  const uint64_t Start = Bom_.size();
+  const uint64_t Size = Input_.Size();
+  if (Size < Start || Size - Start < 2 * BlockSize_) return 0;
+  // A UTF-16 code unit starts an even number of bytes after the mark.
+  const uint64_t Middle = Start + (Size - Start) / 2 / 2 * 2;
+  std::string Window(BlockSize_, '\0');
+  size_t Count = 0;
+  if (Input_.ReadAt(Middle, Window.data(), Window.size(), Count) != 0) return 0;
+  const size_t End = FindLinesEnd(std::string_view(Window.data(), Count), 0, Encoding_, false);
+  return End == 0 ? 0 : Middle + End;
 }
 
 TFilterResult TBlockFilter::Run(TBlockSink* Sink, bool StopAtChange) {

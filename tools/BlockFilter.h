@@ -98,7 +98,8 @@ class TBlockFilter {
   TFilterResult CheckOnce();
   // The check of an input that needs no decoding: UTF-8, or an encoding
   // other than CP932 that is only validated.
-  TFilterResult CheckBytes(TLineBlockReader& Blocks);
+  TFilterResult CheckBytes();
+  uint64_t FindMiddleBreak();
   void PreparePadding();
   TFilterResult RunOnce(TBlockSink* Sink, bool StopAtChange);
   // RunOnce for a line command on UTF-8 input (tools/Utf8Lines.h).

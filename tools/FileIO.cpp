@@ -140,6 +140,11 @@ int TInput::ReadAt(uint64_t Offset, char* Into, size_t Size, size_t& Count) {
   }
 }
 
+uint64_t TInput::Size() const {
+  if (InMemory_) return Memory_.size();
+  return Opened_.st_size > Base_ ? static_cast<uint64_t>(Opened_.st_size - Base_) : 0;
+}
+
 bool TInput::Changed(const std::string* Path) const {
   if (InMemory_ || Fd_ < 0) return false;
   const auto Same = [](const timespec& A, const timespec& B) {

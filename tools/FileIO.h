@@ -36,7 +36,10 @@ class TInput {
 
   // Reads up to Size bytes from Offset (counted from where the input starts)
   // into Into and sets Count to their number, 0 at the end of the input.
+  // Readers on several threads may call it at once.
   int ReadAt(uint64_t Offset, char* Into, size_t Size, size_t& Count);
+  // The bytes of the input as it was opened.
+  uint64_t Size() const;
 
   // Whether a file read in place has changed since it was opened, so that
   // passes over it may have read different texts: its size, modification

@@ -41,11 +41,12 @@ size_t FindLinesEnd(std::string_view Bytes, size_t From, TEncoding Encoding, boo
 }
 
 TLineBlockReader::TLineBlockReader(TInput& Input, uint64_t Start, TEncoding Encoding,
-                                   size_t ReadSize)
+                                   size_t ReadSize, uint64_t Stop)
     : Input_(Input),
       Start_(Start),
       Encoding_(Encoding),
       ReadSize_(std::max<size_t>(ReadSize, 1)),
+      Stop_(Stop),
       Offset_(Start) {}
 
 int TLineBlockReader::Next(std::string_view& Block) {
@@ -74,7 +75,13 @@ int TLineBlockReader::ReadMore() {
   // Reads start small and grow with the part of the input read so far, so
   // that a short input needs no buffer of ReadSize.
   const uint64_t Read = Offset_ + Size_ - Start_;
-  const size_t Want = std::min<uint64_t>(ReadSize_, std::max<uint64_t>(Read, FirstRead));
+  const uint64_t Left = Stop_ - std::min(Stop_, Offset_ + Size_);
+  const size_t Want =
+      std::min<uint64_t>({ReadSize_, std::max<uint64_t>(Read, FirstRead), Left});
+  if (Want == 0) {
+    AtEnd_ = true;
+    return 0;
+  }
   if (Buffer_.size() - Size_ < Want) Buffer_.resize(std::max(Buffer_.size() * 2, Size_ + Want));
   size_t Count = 0;
   if (const int Error = Input_.ReadAt(Offset_ + Size_, Buffer_.data() + Size_, Want, Count)) {

@@ -37,7 +37,10 @@ size_t FindLinesEnd(std::string_view Bytes, size_t From, TEncoding Encoding, boo
 // longer, so memory is bounded by ReadSize plus the longest line.
 class TLineBlockReader {
  public:
-  TLineBlockReader(TInput& Input, uint64_t Start, TEncoding Encoding, size_t ReadSize);
+  // Reads from Start to the end of the input, or to Stop, which must lie
+  // just after a line break.
+  TLineBlockReader(TInput& Input, uint64_t Start, TEncoding Encoding, size_t ReadSize,
+                   uint64_t Stop = UINT64_MAX);
 
   // The next block, valid until the next call; empty at the end of the input.
   int Next(std::string_view& Block);
@@ -55,6 +58,7 @@ class TLineBlockReader {
   const uint64_t Start_;
   const TEncoding Encoding_;
   const size_t ReadSize_;
+  const uint64_t Stop_;
   uint64_t Offset_;     // input offset of Buffer_[0], where the last block starts
   std::string Buffer_;  // the last block is [0, Begin_), read ahead [Begin_, Size_)
   size_t Begin_ = 0;

@@ -558,6 +558,10 @@ class BlockTest(unittest.TestCase):
              2 + 10 * 30, b"UTF-16LE"),
             ("cp932 duplicate form", ["-e", "cp932"], head.decode().encode("cp932") + b"\x87\x90",
              len(head.decode().encode("cp932")), b"different byte form"),
+            # Long inputs are checked in two halves at once: the first error
+            # is still the one named.
+            ("utf-8 in both halves", ["-e", "utf-8"], head + b"a\xff\n" + head + b"b\xfe\n" + head,
+             len(head) + 1, b"invalid UTF-8"),
         ]
         for name, options, data, offset, message in cases:
             path = self.file(data)
