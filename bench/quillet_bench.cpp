@@ -11,6 +11,7 @@
 #endif
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <utility>
@@ -154,19 +155,28 @@ void RegisterCold(const std::string& Name, int32_t Units, TRun Run) {
       ->Unit(benchmark::kMillisecond);
 }
 
+// With QUILLET_BENCH_BEYOND_CACHE set, every command on every shape also at
+// 10M and 100M units (BM_ShapeBeyondCache): neither text then fits in the
+// cache, so their ratio is that of the work alone, while at 1M the text and
+// its result still fit in the last-level cache and at 10M they do not.
 void RegisterShapes() {
   const TShape Shapes[] = {TShape::TabLine, TShape::FullWidthLine, TShape::EmptyLines,
                            TShape::LongIndent, TShape::OneCharLines};
+  const auto Register = [](const char* Family, TShape Kind, int32_t Units) {
+    for (uint8_t Command = 1; Command <= 9; ++Command) {
+      const std::string Name = std::string(Family) + "/" + std::string(ShapeName(Kind)) +
+                               "/cmd:" + std::to_string(Command) +
+                               "/units:" + std::to_string(Units);
+      RegisterCold(Name, Units, [Kind, Units, Command] {
+        return ApplyLineCommand(Shape(Kind, Units), Command);
+      });
+    }
+  };
+  const bool BeyondCache = std::getenv("QUILLET_BENCH_BEYOND_CACHE") != nullptr;
   for (TShape Kind : Shapes) {
-    for (int32_t Units : {SmallShape, LargeShape}) {
-      for (uint8_t Command = 1; Command <= 9; ++Command) {
-        const std::string Name = "BM_Shape/" + std::string(ShapeName(Kind)) +
-                                 "/cmd:" + std::to_string(Command) +
-                                 "/units:" + std::to_string(Units);
-        RegisterCold(Name, Units, [Kind, Units, Command] {
-          return ApplyLineCommand(Shape(Kind, Units), Command);
-        });
-      }
+    for (int32_t Units : {SmallShape, LargeShape}) Register("BM_Shape", Kind, Units);
+    if (BeyondCache) {
+      for (int32_t Units : {LargeShape, 10 * LargeShape}) Register("BM_ShapeBeyondCache", Kind, Units);
     }
   }
   // The column measures alone on the lines that stress them most.
