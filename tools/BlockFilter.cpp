@@ -85,7 +85,7 @@ class TSideWork {
 };
 
 // Takes the blocks of Blocks two at a time: Step(Slot, Block) works on the
-// first of a pair (slot 0, a copy of it) on a second thread while the second
+// first of a pair (slot 0, its bytes taken from the reader) on a second thread while the second
 // (slot 1) is read and worked on here; then Finish(Slot, Block, Offset) takes
 // both in input order, here, until it gives a result. Step must touch
 // nothing but its slot's own state. No result: every block was finished.
@@ -93,21 +93,22 @@ template <typename TStep, typename TFinish>
 std::optional<TFilterResult> InPairs(TLineBlockReader& Blocks, TStep Step, TFinish Finish) {
   std::string First;
   for (;;) {
-    std::string_view Block;
-    if (const int Error = Blocks.Next(Block)) return TFilterResult{TFilterOutcome::ReadError, Error};
-    if (Block.empty()) return std::nullopt;
-    First.assign(Block);
+    std::string_view FirstBlock;
+    if (const int Error = Blocks.NextInto(First, FirstBlock)) {
+      return TFilterResult{TFilterOutcome::ReadError, Error};
+    }
+    if (FirstBlock.empty()) return std::nullopt;
     const uint64_t FirstOffset = Blocks.Offset();
     std::string_view Second;
     int Error = 0;
     {
-      auto StepFirst = [&] { Step(0, std::string_view(First)); };
+      auto StepFirst = [&] { Step(0, FirstBlock); };
       TSideWork Side(StepFirst);
       Error = Blocks.Next(Second);
       if (Error == 0 && !Second.empty()) Step(1, Second);
       Side.Join();
     }
-    if (auto Result = Finish(0, std::string_view(First), FirstOffset)) return Result;
+    if (auto Result = Finish(0, FirstBlock, FirstOffset)) return Result;
     if (Error != 0) return TFilterResult{TFilterOutcome::ReadError, Error};
     if (Second.empty()) return std::nullopt;
     if (auto Result = Finish(1, Second, Blocks.Offset())) return Result;

@@ -71,6 +71,16 @@ int TLineBlockReader::Next(std::string_view& Block) {
   return 0;
 }
 
+int TLineBlockReader::NextInto(std::string& Owner, std::string_view& Block) {
+  if (const int Error = Next(Block); Error != 0 || Block.empty()) return Error;
+  // The bytes read after the block go to the same place in the other buffer.
+  if (Owner.size() < Size_) Owner.resize(Buffer_.size());
+  std::memcpy(Owner.data() + Begin_, Buffer_.data() + Begin_, Size_ - Begin_);
+  Owner.swap(Buffer_);
+  Block = std::string_view(Owner.data(), Begin_);
+  return 0;
+}
+
 int TLineBlockReader::ReadMore() {
   // Reads start small and grow with the part of the input read so far, so
   // that a short input needs no buffer of ReadSize.

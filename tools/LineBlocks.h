@@ -44,6 +44,10 @@ class TLineBlockReader {
 
   // The next block, valid until the next call; empty at the end of the input.
   int Next(std::string_view& Block);
+  // The same, the block's bytes handed to Owner, where they stay valid after
+  // the next call, until Owner is handed another block: Owner and the reader
+  // swap buffers, and no block is copied.
+  int NextInto(std::string& Owner, std::string_view& Block);
   // Offset in the input of the block that Next gave last.
   uint64_t Offset() const { return Offset_; }
   // The block that Next gave last is all of the input from the start offset.
