@@ -176,7 +176,8 @@ void RegisterShapes() {
   for (TShape Kind : Shapes) {
     for (int32_t Units : {SmallShape, LargeShape}) Register("BM_Shape", Kind, Units);
     if (BeyondCache) {
-      for (int32_t Units : {LargeShape, 10 * LargeShape}) Register("BM_ShapeBeyondCache", Kind, Units);
+      for (int32_t Units : {LargeShape, 10 * LargeShape})
+        Register("BM_ShapeBeyondCache", Kind, Units);
     }
   }
   // The column measures alone on the lines that stress them most.

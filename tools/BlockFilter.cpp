@@ -85,10 +85,11 @@ class TSideWork {
 };
 
 // Takes the blocks of Blocks two at a time: Step(Slot, Block) works on the
-// first of a pair (slot 0, its bytes taken from the reader) on a second thread while the second
-// (slot 1) is read and worked on here; then Finish(Slot, Block, Offset) takes
-// both in input order, here, until it gives a result. Step must touch
-// nothing but its slot's own state. No result: every block was finished.
+// first of a pair (slot 0, its bytes taken over from the reader) on a second
+// thread while the second (slot 1) is read and worked on here; then
+// Finish(Slot, Block, Offset) takes both in input order, here, until it gives
+// a result. Step must touch nothing but its slot's own state. No result:
+// every block was finished.
 template <typename TStep, typename TFinish>
 std::optional<TFilterResult> InPairs(TLineBlockReader& Blocks, TStep Step, TFinish Finish) {
   std::string First;
@@ -353,8 +354,7 @@ TFilterResult TBlockFilter::RunOnce(TBlockSink* Sink, bool StopAtChange) {
   }
 }
 
-TFilterResult TBlockFilter::RunUtf8(TLineBlockReader& Blocks, TBlockSink* Sink,
-                                    bool StopAtChange) {
+TFilterResult TBlockFilter::RunUtf8(TLineBlockReader& Blocks, TBlockSink* Sink, bool StopAtChange) {
   struct TSlot {
     TUtf8LineRewriter Rewriter;
     size_t Invalid = NoError;
@@ -373,7 +373,8 @@ TFilterResult TBlockFilter::RunUtf8(TLineBlockReader& Blocks, TBlockSink* Sink,
                           int Slot, std::string_view Block,
                           uint64_t Offset) -> std::optional<TFilterResult> {
     const TSlot& Done = Slots[Slot];
-    if (Done.Invalid != NoError) return TFilterResult{TFilterOutcome::Invalid, 0, Offset + Done.Invalid};
+    if (Done.Invalid != NoError)
+      return TFilterResult{TFilterOutcome::Invalid, 0, Offset + Done.Invalid};
     Result.Changed = Result.Changed || Done.Changed;
     if (Done.Changed && StopAtChange) return Result;
     if (!Sink) return std::nullopt;

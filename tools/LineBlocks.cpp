@@ -86,8 +86,7 @@ int TLineBlockReader::ReadMore() {
   // that a short input needs no buffer of ReadSize.
   const uint64_t Read = Offset_ + Size_ - Start_;
   const uint64_t Left = Stop_ - std::min(Stop_, Offset_ + Size_);
-  const size_t Want =
-      std::min<uint64_t>({ReadSize_, std::max<uint64_t>(Read, FirstRead), Left});
+  const size_t Want = std::min<uint64_t>({ReadSize_, std::max<uint64_t>(Read, FirstRead), Left});
   if (Want == 0) {
     AtEnd_ = true;
     return 0;

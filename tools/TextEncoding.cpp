@@ -234,15 +234,15 @@ bool IsValidUtf8(const uint8_t* In, size_t Size) {
 // fault, looked up from the first byte's high and low half and the second
 // byte's high half: a fault is found where all three lookups have its bit.
 enum : uint8_t {
-  ufTooShort = 1 << 0,     // a lead byte, then no continuation byte
-  ufTooLong = 1 << 1,      // ASCII, then a continuation byte
-  ufOverlong3 = 1 << 2,    // E0 80..9F
-  ufTooLarge = 1 << 3,     // F4 90..BF, F5..FF
-  ufSurrogate = 1 << 4,    // ED A0..BF
-  ufOverlong2 = 1 << 5,    // C0, C1
-  ufTooLarge1000 = 1 << 6, // F5..FF 80..8F
-  ufOverlong4 = 1 << 6,    // F0 80..8F
-  ufTwoContinuations = 1 << 7,  // continuation, continuation: only right as a third or fourth byte
+  ufTooShort = 1 << 0,          // a lead byte, then no continuation byte
+  ufTooLong = 1 << 1,           // ASCII, then a continuation byte
+  ufOverlong3 = 1 << 2,         // E0 80..9F
+  ufTooLarge = 1 << 3,          // F4 90..BF, F5..FF
+  ufSurrogate = 1 << 4,         // ED A0..BF
+  ufOverlong2 = 1 << 5,         // C0, C1
+  ufTooLarge1000 = 1 << 6,      // F5..FF 80..8F
+  ufOverlong4 = 1 << 6,         // F0 80..8F
+  ufTwoContinuations = 1 << 7,  // two continuations: right only as a third or fourth byte
   ufCarry = ufTooShort | ufTooLong | ufTwoContinuations,
 };
 
@@ -277,21 +277,29 @@ class TUtf8Check {
   static constexpr uint8_t Large = ufCarry | ufTooLarge | ufTooLarge1000;
   static constexpr uint8_t Continuation = ufTooLong | ufOverlong2 | ufTwoContinuations;
   using TTable = std::array<uint8_t, 16>;
-  // By the first byte's high half, its low half, the second byte's high half.
+  // By the first byte's high half, its low half, the second byte's high half;
+  // four entries a row.
+  // clang-format off
   static constexpr TTable FirstHigh{
-      ufTooLong, ufTooLong, ufTooLong, ufTooLong, ufTooLong, ufTooLong, ufTooLong, ufTooLong,
+      ufTooLong, ufTooLong, ufTooLong, ufTooLong,
+      ufTooLong, ufTooLong, ufTooLong, ufTooLong,
       ufTwoContinuations, ufTwoContinuations, ufTwoContinuations, ufTwoContinuations,
       ufTooShort | ufOverlong2, ufTooShort, ufTooShort | ufOverlong3 | ufSurrogate,
       ufTooShort | ufTooLarge | ufTooLarge1000 | ufOverlong4};
   static constexpr TTable FirstLow{
       ufCarry | ufOverlong3 | ufOverlong2 | ufOverlong4, ufCarry | ufOverlong2, ufCarry, ufCarry,
-      ufCarry | ufTooLarge, Large, Large, Large, Large, Large, Large, Large, Large,
-      Large | ufSurrogate, Large, Large};
+      ufCarry | ufTooLarge, Large, Large, Large,
+      Large, Large, Large, Large,
+      Large, Large | ufSurrogate, Large, Large};
   static constexpr TTable SecondHigh{
-      ufTooShort, ufTooShort, ufTooShort, ufTooShort, ufTooShort, ufTooShort, ufTooShort,
-      ufTooShort, Continuation | ufOverlong3 | ufTooLarge1000 | ufOverlong4,
-      Continuation | ufOverlong3 | ufTooLarge, Continuation | ufSurrogate | ufTooLarge,
-      Continuation | ufSurrogate | ufTooLarge, ufTooShort, ufTooShort, ufTooShort, ufTooShort};
+      ufTooShort, ufTooShort, ufTooShort, ufTooShort,
+      ufTooShort, ufTooShort, ufTooShort, ufTooShort,
+      Continuation | ufOverlong3 | ufTooLarge1000 | ufOverlong4,
+      Continuation | ufOverlong3 | ufTooLarge,
+      Continuation | ufSurrogate | ufTooLarge,
+      Continuation | ufSurrogate | ufTooLarge,
+      ufTooShort, ufTooShort, ufTooShort, ufTooShort};
+  // clang-format on
 
   QUILLET_SSSE3 static __m128i Load(const TTable& Table) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(Table.data()));
@@ -341,8 +349,7 @@ size_t ValidateUtf8(std::string_view Bytes) {
   const auto* In = reinterpret_cast<const uint8_t*>(Bytes.data());
 #ifdef QUILLET_SSSE3_UTF8
   static const bool Ssse3 = __builtin_cpu_supports("ssse3");
-  const bool Valid =
-      Ssse3 ? TUtf8Check().IsValid(In, Bytes.size()) : IsValidUtf8(In, Bytes.size());
+  const bool Valid = Ssse3 ? TUtf8Check().IsValid(In, Bytes.size()) : IsValidUtf8(In, Bytes.size());
 #else
   const bool Valid = IsValidUtf8(In, Bytes.size());
 #endif

@@ -231,7 +231,8 @@ int32_t Utf8LineWidth(std::string_view Line) {
         const auto AtMost = [](__m128i Units, int Byte) {
           return _mm_cmpeq_epi8(_mm_min_epu8(Units, _mm_set1_epi8(static_cast<char>(Byte))), Units);
         };
-        const __m128i Overline = _mm_and_si128(E2, _mm_and_si128(Is(Second, 0x80), Is(Third, 0xBE)));
+        const __m128i Overline =
+            _mm_and_si128(E2, _mm_and_si128(Is(Second, 0x80), Is(Third, 0xBE)));
         const __m128i KanaLow = _mm_and_si128(Is(Second, 0xBD), AtLeast(Third, 0xA1));
         const __m128i KanaHigh = _mm_and_si128(Is(Second, 0xBE), AtMost(Third, 0x9F));
         Narrow = _mm_or_si128(Overline, _mm_and_si128(EF, _mm_or_si128(KanaLow, KanaHigh)));
@@ -243,11 +244,10 @@ int32_t Utf8LineWidth(std::string_view Line) {
         }
       }
       const __m128i Columns = _mm_sub_epi8(
-          _mm_add_epi8(
-              _mm_add_epi8(_mm_and_si128(Ascii, Ones),
-                           _mm_and_si128(_mm_and_si128(Control, Ascii), Ones)),
-              _mm_andnot_si128(Ascii,
-                               _mm_add_epi8(_mm_and_si128(Lead, Twos), _mm_and_si128(Four, Twos)))),
+          _mm_add_epi8(_mm_add_epi8(_mm_and_si128(Ascii, Ones),
+                                    _mm_and_si128(_mm_and_si128(Control, Ascii), Ones)),
+                       _mm_andnot_si128(Ascii, _mm_add_epi8(_mm_and_si128(Lead, Twos),
+                                                            _mm_and_si128(Four, Twos)))),
           _mm_and_si128(Narrow, Ones));
       Sums = _mm_add_epi64(Sums, _mm_sad_epu8(_mm_and_si128(Columns, Counted), Zero));
       const auto TabBits =
@@ -293,7 +293,8 @@ int32_t Utf8WidestTrimmedLine(std::string_view Block, uint64_t& Lines) {
     ++Lines;
     if (static_cast<size_t>(Content - Line) + 3 * Controls <= static_cast<size_t>(Widest)) return;
     const char* const Kept = KeptEnd(Line, Content);
-    Widest = std::max(Widest, Utf8LineWidth(std::string_view(Line, static_cast<size_t>(Kept - Line))));
+    Widest =
+        std::max(Widest, Utf8LineWidth(std::string_view(Line, static_cast<size_t>(Kept - Line))));
   });
   return Widest;
 }
@@ -316,7 +317,7 @@ bool TUtf8LineRewriter::Rewrite(std::string_view Block) {
   OutputSize_ = 0;
   Copied_ = Block.data();
   BlockEnd_ = Block.data() + Block.size();
-  const bool Changed = Command_ == lcTrim                          ? Trim(Block)
+  const bool Changed = Command_ == lcTrim                           ? Trim(Block)
                        : Command_ == lcPad || Command_ == lcPadTabs ? Pad(Block)
                                                                     : RewriteIndents(Block);
   if (Changed) Put(Copied_, Block.data() + Block.size());

@@ -70,9 +70,9 @@ class TUtf8LineRewriter {
   int32_t Widest_;
   const char* Copied_ = nullptr;  // the input up to here is in the output
   const char* BlockEnd_ = nullptr;
-  String Indent_;                 // a line's indent, and what it becomes
-  String NewIndent_;
-  std::string NewBytes_;
+  String Indent_;         // a line's indent
+  String NewIndent_;      // what the command makes of it
+  std::string NewBytes_;  // and its bytes
   // A short indent met before and its new bytes; OldSize 0 for none (no
   // indent is empty).
   struct TKnownIndent {
@@ -85,7 +85,7 @@ class TUtf8LineRewriter {
   };
   static constexpr size_t KnownIndentCount = 1024;
   std::vector<TKnownIndent> KnownIndents_;  // made at the first short indent
-  std::string Output_;  // grown as needed, never shrunk
+  std::string Output_;                      // grown as needed, never shrunk
   size_t OutputSize_ = 0;
 };
 
