@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <stdexcept>
 
 #include "StringUnit/AnsiCodePage.h"
 #include "StringUnit/Simd.h"
+#include "tools/TextEncoding.h"
 #include "transforms/LineCommands.h"
 
 namespace quillet {
@@ -15,7 +15,6 @@ namespace {
 
 constexpr char16_t StandIn = u'x';
 constexpr char16_t FullWidthSpace = u'\u3000';
-constexpr std::string_view Ideographic = "\xE3\x80\x80";  // U+3000
 
 // Bytes of the blank that starts at P, before End: 1 for a space or a tab, 3
 // for U+3000, 0 for anything else. Without short-circuit branches, which
@@ -48,22 +47,6 @@ char16_t BlankUnit(const char* P, size_t Bytes) {
   return Bytes == 3 ? FullWidthSpace : static_cast<char16_t>(*P);
 }
 
-// The first CR or LF at P or after, or End.
-const char* FindBreak(const char* P, const char* End) {
-#ifdef QUILLET_SSE2
-  const __m128i Crs = _mm_set1_epi8('\r');
-  const __m128i Lfs = _mm_set1_epi8('\n');
-  for (; End - P >= 16; P += 16) {
-    const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
-    const auto Mask = static_cast<uint32_t>(
-        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(Bytes, Crs), _mm_cmpeq_epi8(Bytes, Lfs))));
-    if (Mask != 0) return P + std::countr_zero(Mask);
-  }
-#endif
-  while (P != End && *P != '\r' && *P != '\n') ++P;
-  return P;
-}
-
 // Bit I of Breaks says that byte I of the Count (at most 64) bytes at P is
 // CR or LF; of Controls, that it is below 0x20.
 void WindowMasks(const char* P, size_t Count, uint64_t& Breaks, uint64_t& Controls) {
@@ -92,13 +75,6 @@ void WindowMasks(const char* P, size_t Count, uint64_t& Breaks, uint64_t& Contro
     Controls |= uint64_t{Byte < 0x20} << I;
   }
 #endif
-}
-
-// Just after the break at Break (CR LF, CR or LF), or End.
-const char* AfterBreak(const char* Break, const char* End) {
-  if (Break != End && *Break == '\r') ++Break;
-  if (Break != End && *Break == '\n') ++Break;
-  return Break;
 }
 
 // Columns a byte adds to a line's display width: two a character, one for
@@ -136,14 +112,10 @@ size_t CharacterLength(uint8_t Lead) {
   return Lead < 0x80 ? 1 : Lead < 0xE0 ? 2 : Lead < 0xF0 ? 3 : 4;
 }
 
-[[noreturn]] void OutOfStep() {
-  throw std::logic_error("internal error: line rewrite out of step");
-}
-
-// Calls Visit(Line, Content, Next, Controls) for every line of Block in
-// order: the line runs from Line to its break at Content (the end of Block
-// for a last line without one), the next one begins at Next, and Controls
-// counts its control characters other than the break. The lines are found
+// Calls Visit(Line, Content, Controls) for every line of Block in order: the
+// line runs from Line to its break at Content (the end of Block for a last
+// line without one), and Controls counts its control characters other than
+// the break. The lines are found
 // 64 bytes at a time from bit masks, so that a line costs a few
 // instructions rather than a search of its own.
 template <typename TVisit>
@@ -178,12 +150,12 @@ void ForEachLine(std::string_view Block, TVisit Visit) {
           Events &= ~(uint64_t{2} << Bit);
         }
       }
-      Visit(Text + Start, Text + At, Text + Next, Controls);
+      Visit(Text + Start, Text + At, Controls);
       Start = Next;
       Controls = 0;
     }
   }
-  if (Start < Size) Visit(Text + Start, Text + Size, Text + Size, Controls);
+  if (Start < Size) Visit(Text + Start, Text + Size, Controls);
 }
 
 }  // namespace
@@ -288,8 +260,7 @@ int32_t Utf8LineWidth(std::string_view Line) {
 // most. Only a line that may be wider than the widest so far is measured.
 int32_t Utf8WidestTrimmedLine(std::string_view Block, uint64_t& Lines) {
   int32_t Widest = 0;
-  ForEachLine(Block, [&Widest, &Lines](const char* Line, const char* Content, const char*,
-                                       size_t Controls) {
+  ForEachLine(Block, [&Widest, &Lines](const char* Line, const char* Content, size_t Controls) {
     ++Lines;
     if (static_cast<size_t>(Content - Line) + 3 * Controls <= static_cast<size_t>(Widest)) return;
     const char* const Kept = KeptEnd(Line, Content);
@@ -354,22 +325,21 @@ void TUtf8LineRewriter::Put(const char* From, const char* To) {
 // gives it.
 bool TUtf8LineRewriter::RewriteIndents(std::string_view Block) {
   bool Changed = false;
-  const char* const End = Block.data() + Block.size();
-  for (const char* P = Block.data(); P != End; P = AfterBreak(FindBreak(P, End), End)) {
-    if (BlankAt(P, End) == 0) continue;
-    const char* const Begin = P;
+  ForEachLine(Block, [this, &Changed](const char* Line, const char* End, size_t) {
+    const char* P = Line;
     for (size_t Bytes; P != End && (Bytes = BlankAt(P, End)) != 0;) P += Bytes;
-    const std::string_view Indent(Begin, static_cast<size_t>(P - Begin));
+    if (P == Line) return;
+    const std::string_view Indent(Line, static_cast<size_t>(P - Line));
     const std::string_view New = NewIndentBytes(Indent);
-    if (New == Indent) continue;
+    if (New == Indent) return;
     Changed = true;
-    Skip(Begin, P);
+    Skip(Line, P);
     // New has at least MaxNew bytes behind it (NewIndentBytes).
     constexpr size_t Chunk = TKnownIndent::MaxNew;
     char* const Out = Room(New.size() + Chunk);
     std::memcpy(Out, New.data(), New.size() <= Chunk ? Chunk : New.size());
     OutputSize_ += New.size();
-  }
+  });
   return Changed;
 }
 
@@ -400,19 +370,11 @@ std::string_view TUtf8LineRewriter::NewIndentBytes(std::string_view Indent) {
   }
   NewIndent_.clear();
   AppendNewIndent(Indent_, Command_, NewIndent_);
-  // Each blank as three bytes of which one or all three count, so that mixed
-  // blanks cost no branch; two more bytes take the last one's overhang.
-  NewBytes_.resize(std::max(3 * NewIndent_.size() + 2, TKnownIndent::MaxNew));
-  char* To = NewBytes_.data();
-  for (const char16_t C : NewIndent_) {
-    const bool Wide = C == FullWidthSpace;
-    if (C != u' ' && C != u'\t' && !Wide) OutOfStep();
-    To[0] = Wide ? Ideographic[0] : static_cast<char>(C);
-    To[1] = Ideographic[1];
-    To[2] = Ideographic[2];
-    To += Wide ? 3 : 1;
-  }
-  const std::string_view New(NewBytes_.data(), static_cast<size_t>(To - NewBytes_.data()));
+  NewBytes_.clear();
+  EncodeText(NewIndent_, TEncoding::Utf8, NewBytes_);
+  const size_t Size = NewBytes_.size();
+  NewBytes_.resize(std::max(Size, TKnownIndent::MaxNew));
+  const std::string_view New(NewBytes_.data(), Size);
   if (Known && New.size() <= TKnownIndent::MaxNew) {
     Known->OldSize = static_cast<uint8_t>(Indent.size());
     Known->NewSize = static_cast<uint8_t>(New.size());
@@ -425,39 +387,31 @@ std::string_view TUtf8LineRewriter::NewIndentBytes(std::string_view Indent) {
 // Each line loses its trailing blanks.
 bool TUtf8LineRewriter::Trim(std::string_view Block) {
   bool Changed = false;
-  const char* const End = Block.data() + Block.size();
-  for (const char* P = Block.data(); P != End;) {
-    const char* const Break = FindBreak(P, End);
-    const char* const Kept = KeptEnd(P, Break);
-    if (Kept != Break) {
-      Changed = true;
-      Skip(Kept, Break);
-    }
-    P = AfterBreak(Break, End);
-  }
+  ForEachLine(Block, [this, &Changed](const char* Line, const char* Break, size_t) {
+    const char* const Kept = KeptEnd(Line, Break);
+    if (Kept == Break) return;
+    Changed = true;
+    Skip(Kept, Break);
+  });
   return Changed;
 }
 
 // Each line: its bytes up to its trailing blanks, its padding, its break.
 bool TUtf8LineRewriter::Pad(std::string_view Block) {
   bool Changed = false;
-  const char* const End = Block.data() + Block.size();
-  for (const char* P = Block.data(); P != End;) {
-    const char* const Line = P;
-    const char* const Break = FindBreak(P, End);
-    P = AfterBreak(Break, End);
+  ForEachLine(Block, [this, &Changed](const char* Line, const char* Break, size_t) {
     const char* const Kept = KeptEnd(Line, Break);
     const TPadding Padding = LinePadding(
         Command_, Utf8LineWidth(std::string_view(Line, static_cast<size_t>(Kept - Line))), Widest_);
     if (static_cast<size_t>(Break - Kept) == Padding.Count &&
         std::all_of(Kept, Break, [&Padding](char C) { return C == Padding.Unit; })) {
-      continue;
+      return;
     }
     Changed = true;
     Skip(Kept, Break);
     std::memset(Room(Padding.Count), static_cast<char>(Padding.Unit), Padding.Count);
     OutputSize_ += Padding.Count;
-  }
+  });
   return Changed;
 }
 
