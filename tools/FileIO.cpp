@@ -2,82 +2,27 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <limits.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <memory>
 
 namespace quillet {
 
 namespace {
 
-constexpr size_t ReadChunk = size_t{1} << 20;
+constexpr size_t PullChunk = size_t{1} << 20;
 
-// Closes the descriptor on every path.
-class TFd {
- public:
-  explicit TFd(int Fd) : Fd_(Fd) {}
-  ~TFd() {
-    if (Fd_ >= 0) close(Fd_);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int Get() const { return Fd_; }
-
- private:
-  int Fd_;
-};
-
-std::string ResolvedPath(const std::string& Path) {
-  std::unique_ptr<char, decltype(&free)> Real(realpath(Path.c_str(), nullptr), &free);
-  return Real ? std::string(Real.get()) : Path;
-}
-
-std::string FolderOf(const std::string& Path) {
-  const size_t Slash = Path.rfind('/');
-  if (Slash == std::string::npos) return ".";
-  return Slash == 0 ? "/" : Path.substr(0, Slash);
-}
-
-// The new name must be on disk too for the rename to survive a crash.
-void SyncFolder(const std::string& Folder) {
-  TFd Dir(open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (Dir.Get() >= 0) fsync(Dir.Get());
-}
-
-// Owner first: changing it may clear the set-id bits that fchmod then sets.
-int CopyOwnerAndMode(int Fd, const struct stat& Old) {
-  if (fchown(Fd, Old.st_uid, Old.st_gid) != 0) {
-    // Not allowed for others' files: the file then belongs to the caller.
-  }
-  return fchmod(Fd, Old.st_mode & 07777) == 0 ? 0 : errno;
+std::string ScratchFolder() {
+  const char* Folder = getenv("TMPDIR");
+  return Folder && Folder[0] == '/' ? Folder : "/tmp";
 }
 
 }  // namespace
 
-int ReadAll(int Fd, std::string& Bytes) {
-  struct stat Info;
-  const bool Regular = fstat(Fd, &Info) == 0 && S_ISREG(Info.st_mode);
-  size_t Used = Bytes.size();
-  // One byte beyond a regular file's size lets the first reads meet its end.
-  Bytes.resize(Used + (Regular ? static_cast<size_t>(Info.st_size) + 1 : ReadChunk));
-  for (;;) {
-    if (Used == Bytes.size()) Bytes.resize(std::max(Bytes.size() * 2, ReadChunk));
-    const ssize_t Count = read(Fd, Bytes.data() + Used, Bytes.size() - Used);
-    if (Count == 0) break;
-    if (Count < 0) {
-      if (errno == EINTR) continue;
-      const int Error = errno;
-      Bytes.resize(Used);
-      return Error;
-    }
-    Used += static_cast<size_t>(Count);
-  }
-  Bytes.resize(Used);
-  return 0;
+void TFd::Reset(int Fd) {
+  if (Fd_ >= 0) close(Fd_);
+  Fd_ = Fd;
 }
 
 int WriteAll(int Fd, std::string_view Bytes) {
@@ -92,46 +37,92 @@ int WriteAll(int Fd, std::string_view Bytes) {
   return 0;
 }
 
-TInput::~TInput() {
-  if (Owned_ && Fd_ >= 0) close(Fd_);
+int OpenScratchFile(TFd& File) {
+  const std::string Folder = ScratchFolder();
+  File.Reset(open(Folder.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600));
+  if (File.Valid()) return 0;
+  // A file system without unnamed files: a named one, unlinked at once.
+  std::string Name = Folder + "/.quillet-XXXXXX";
+  File.Reset(mkostemp(Name.data(), O_CLOEXEC));
+  if (!File.Valid()) return errno;
+  unlink(Name.c_str());
+  return 0;
 }
 
 int TInput::OpenFile(const std::string& Path) {
-  const int Fd = open(Path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (Fd < 0) return errno;
-  return Adopt(Fd, true);
+  TFd File(open(Path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
+  if (!File.Valid()) return errno;
+  Owned_ = std::move(File);
+  return Start(Owned_.Get());
 }
 
 int TInput::OpenStdin() {
-  return Adopt(STDIN_FILENO, false);
+  return Start(STDIN_FILENO);
 }
 
-int TInput::Adopt(int Fd, bool Owned) {
+int TInput::Adopt(TFd Fd) {
+  Owned_ = std::move(Fd);
+  return Start(Owned_.Get());
+}
+
+int TInput::Start(int Fd) {
   Fd_ = Fd;
-  Owned_ = Owned;
-  struct stat Info;
-  if (fstat(Fd, &Info) != 0) return errno;
-  if (S_ISDIR(Info.st_mode)) return EISDIR;
-  if (S_ISREG(Info.st_mode)) {
+  if (fstat(Fd, &Opened_) != 0) return errno;
+  if (S_ISDIR(Opened_.st_mode)) return EISDIR;
+  if (S_ISREG(Opened_.st_mode)) {
     Base_ = lseek(Fd, 0, SEEK_CUR);
-    if (Base_ >= 0) {
-      Opened_ = Info;
-      return 0;
-    }
+    if (Base_ >= 0) return 0;
     Base_ = 0;
   }
-  InMemory_ = true;
-  return ReadAll(Fd, Memory_);
+  Spooled_ = true;
+  return OpenScratchFile(Scratch_);
+}
+
+int TInput::Pull(uint64_t Until) {
+  if (PullBuffer_.empty()) PullBuffer_.resize(PullChunk);
+  while (Held_ < Until && !SourceEnded_) {
+    const ssize_t Count = read(Fd_, PullBuffer_.data(), PullBuffer_.size());
+    if (Count < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (Count == 0) {
+      SourceEnded_ = true;
+      break;
+    }
+    for (size_t Done = 0; Done < static_cast<size_t>(Count);) {
+      const ssize_t Written = pwrite(Scratch_.Get(), PullBuffer_.data() + Done,
+                                     static_cast<size_t>(Count) - Done,
+                                     static_cast<off_t>(Held_ + Done));
+      if (Written < 0) {
+        if (errno == EINTR) continue;
+        return errno;
+      }
+      Done += static_cast<size_t>(Written);
+    }
+    Held_ += static_cast<uint64_t>(Count);
+  }
+  return 0;
 }
 
 int TInput::ReadAt(uint64_t Offset, char* Into, size_t Size, size_t& Count) {
   Count = 0;
-  if (InMemory_) {
-    if (Offset < Memory_.size()) Count = Memory_.copy(Into, Size, Offset);
-    return 0;
+  int From = Fd_;
+  uint64_t End = 0;
+  off_t Base = Base_;
+  if (Spooled_) {
+    std::lock_guard<std::mutex> Hold(Lock_);
+    if (const int Error = Pull(Offset + Size)) return Error;
+    From = Scratch_.Get();
+    End = Held_;
+    Base = 0;
+  } else {
+    End = this->Size();
   }
+  if (Offset >= End) return 0;
+  Size = static_cast<size_t>(std::min<uint64_t>(Size, End - Offset));
   for (;;) {
-    const ssize_t Read = pread(Fd_, Into, Size, Base_ + static_cast<off_t>(Offset));
+    const ssize_t Read = pread(From, Into, Size, Base + static_cast<off_t>(Offset));
     if (Read >= 0) {
       Count = static_cast<size_t>(Read);
       return 0;
@@ -141,60 +132,21 @@ int TInput::ReadAt(uint64_t Offset, char* Into, size_t Size, size_t& Count) {
 }
 
 uint64_t TInput::Size() const {
-  if (InMemory_) return Memory_.size();
+  if (Spooled_) {
+    std::lock_guard<std::mutex> Hold(Lock_);
+    return Held_;
+  }
   return Opened_.st_size > Base_ ? static_cast<uint64_t>(Opened_.st_size - Base_) : 0;
 }
 
-bool TInput::Changed(const std::string* Path) const {
-  if (InMemory_ || Fd_ < 0) return false;
+bool TInput::Changed() const {
+  if (Spooled_ || Fd_ < 0) return false;
   const auto Same = [](const timespec& A, const timespec& B) {
     return A.tv_sec == B.tv_sec && A.tv_nsec == B.tv_nsec;
   };
   struct stat Now;
-  if (fstat(Fd_, &Now) != 0 || Now.st_size != Opened_.st_size ||
-      !Same(Now.st_mtim, Opened_.st_mtim) || !Same(Now.st_ctim, Opened_.st_ctim)) {
-    return true;
-  }
-  struct stat Named;
-  return Path && (stat(Path->c_str(), &Named) != 0 || Named.st_dev != Opened_.st_dev ||
-                  Named.st_ino != Opened_.st_ino);
-}
-
-int TFileReplacement::Begin() {
-  Target_ = ResolvedPath(Path_);
-  struct stat Old;
-  if (stat(Target_.c_str(), &Old) != 0) return errno;
-  std::string Temporary = FolderOf(Target_) + "/.quillet-XXXXXX";
-  Fd_ = mkostemp(Temporary.data(), O_CLOEXEC);
-  if (Fd_ < 0) return errno;
-  Temporary_ = std::move(Temporary);
-  return CopyOwnerAndMode(Fd_, Old);
-}
-
-int TFileReplacement::Write(std::string_view Bytes) {
-  return WriteAll(Fd_, Bytes);
-}
-
-int TFileReplacement::Commit() {
-  int Error = fsync(Fd_) == 0 ? 0 : errno;
-  const int CloseError = close(Fd_) == 0 ? 0 : errno;
-  Fd_ = -1;
-  if (Error == 0) Error = CloseError;
-  if (Error == 0 && rename(Temporary_.c_str(), Target_.c_str()) != 0) Error = errno;
-  if (Error != 0) {
-    Discard();
-    return Error;
-  }
-  Temporary_.clear();
-  SyncFolder(FolderOf(Target_));
-  return 0;
-}
-
-void TFileReplacement::Discard() {
-  if (Fd_ >= 0) close(Fd_);
-  Fd_ = -1;
-  if (!Temporary_.empty()) unlink(Temporary_.c_str());
-  Temporary_.clear();
+  return fstat(Fd_, &Now) != 0 || Now.st_size != Opened_.st_size ||
+         !Same(Now.st_mtim, Opened_.st_mtim) || !Same(Now.st_ctim, Opened_.st_ctim);
 }
 
 }  // namespace quillet

@@ -8,23 +8,64 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 
 namespace quillet {
 
-// Appends everything readable from Fd to Bytes, in large reads.
-int ReadAll(int Fd, std::string& Bytes);
 // All of Bytes to Fd, retrying short writes.
 int WriteAll(int Fd, std::string_view Bytes);
 
-// An input that can be read at any offset, as often as needed: a regular
-// file is read in place, in pieces; anything else (a pipe, a terminal) is read
-// to its end when it is opened and held in memory.
+// A file descriptor, closed when it goes.
+class TFd {
+ public:
+  TFd() = default;
+  explicit TFd(int Fd) : Fd_(Fd) {}
+  ~TFd() { Reset(); }
+  TFd(TFd&& Other) noexcept : Fd_(Other.Release()) {}
+  TFd& operator=(TFd&& Other) noexcept {
+    if (this != &Other) Reset(Other.Release());
+    return *this;
+  }
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+
+  int Get() const { return Fd_; }
+  bool Valid() const { return Fd_ >= 0; }
+  int Release() {
+    const int Fd = Fd_;
+    Fd_ = -1;
+    return Fd;
+  }
+  void Reset(int Fd = -1);
+
+ private:
+  int Fd_ = -1;
+};
+
+// Device and inode: what names one file whatever path leads to it.
+struct TFileId {
+  dev_t Device = 0;
+  ino_t Inode = 0;
+  static TFileId Of(const struct stat& Info) { return {Info.st_dev, Info.st_ino}; }
+  bool operator==(const TFileId&) const = default;
+};
+
+// An unnamed file for scratch data in $TMPDIR (or /tmp), gone when closed.
+int OpenScratchFile(TFd& File);
+
+// An input that can be read at any offset, as often as needed, from several
+// threads at once.
+// - A regular file is read in place, and only up to the size that it had
+//   when it was opened: what is appended to it meanwhile (its own output,
+//   say) is not read.
+// - Anything else (a pipe, a terminal, a device) is read as far as the
+//   readers ask, and what has been read is kept in a scratch file, so that
+//   memory does not grow with the input.
 class TInput {
  public:
   TInput() = default;
-  ~TInput();
   TInput(const TInput&) = delete;
   TInput& operator=(const TInput&) = delete;
 
@@ -33,59 +74,43 @@ class TInput {
   // Standard input, from its current offset when it is a regular file. It
   // stays open.
   int OpenStdin();
+  // Fd, an open regular file.
+  int Adopt(TFd Fd);
 
   // Reads up to Size bytes from Offset (counted from where the input starts)
   // into Into and sets Count to their number, 0 at the end of the input.
-  // Readers on several threads may call it at once.
   int ReadAt(uint64_t Offset, char* Into, size_t Size, size_t& Count);
-  // The bytes of the input as it was opened.
+  // The bytes of a regular file as it was opened; of anything else, the
+  // bytes read from it so far.
   uint64_t Size() const;
+  // The input is a regular file read in place; Status() is the file as it
+  // was opened.
+  bool IsRegular() const { return !Spooled_; }
+  const struct stat& Status() const { return Opened_; }
+  int Fd() const { return Fd_; }
 
-  // Whether a file read in place has changed since it was opened, so that
-  // passes over it may have read different texts: its size, modification
-  // time or status-change time differ, or Path, when given, names another
-  // file now. An input held in memory never changes.
-  bool Changed(const std::string* Path = nullptr) const;
+  // Whether a regular file has changed since it was opened, so that passes
+  // over it may have read different texts: its size, modification time or
+  // status-change time differ. Other inputs never change.
+  bool Changed() const;
 
  private:
-  int Adopt(int Fd, bool Owned);
+  int Start(int Fd);
+  // Reads the source into the scratch file until it holds Until bytes or the
+  // source ends. Called with Lock_ held.
+  int Pull(uint64_t Until);
 
+  TFd Owned_;
   int Fd_ = -1;
-  bool Owned_ = false;
-  bool InMemory_ = false;
   off_t Base_ = 0;           // where the input starts in a regular file
-  struct stat Opened_ = {};  // a regular file as it was when opened
-  std::string Memory_;
-};
-
-// A new content for the file at Path (following symbolic links), written to a
-// temporary file in the same folder and renamed over the old file by Commit,
-// so that the file changes at once or not at all. A replacement that is not
-// committed, or whose Commit fails, leaves the file as it was and removes its
-// temporary file.
-class TFileReplacement {
- public:
-  explicit TFileReplacement(const std::string& Path) : Path_(Path) {}
-  ~TFileReplacement() { Discard(); }
-  TFileReplacement(const TFileReplacement&) = delete;
-  TFileReplacement& operator=(const TFileReplacement&) = delete;
-
-  // Creates the temporary file with the old file's permissions (and owner,
-  // where allowed).
-  int Begin();
-  bool Begun() const { return Fd_ >= 0; }
-  // Appends Bytes to the new content; needs Begin.
-  int Write(std::string_view Bytes);
-  // Syncs the new content and puts it in place of the old.
-  int Commit();
-  // Drops the new content; nothing when there is none.
-  void Discard();
-
- private:
-  std::string Path_;
-  std::string Target_;     // Path with its links resolved
-  std::string Temporary_;  // the temporary file's path, once created
-  int Fd_ = -1;
+  struct stat Opened_ = {};  // the input as it was when opened
+  bool Spooled_ = false;
+  // A spooled input: the scratch file, the bytes it holds, the source's end.
+  mutable std::mutex Lock_;
+  TFd Scratch_;
+  uint64_t Held_ = 0;
+  bool SourceEnded_ = false;
+  std::string PullBuffer_;
 };
 
 }  // namespace quillet
