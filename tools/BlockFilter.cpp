@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <exception>
 #include <optional>
 #include <stdexcept>
@@ -9,6 +10,7 @@
 #include <thread>
 
 #include "StringUnit/CharClass.h"
+#include "StringUnit/Columns.h"
 #include "tools/LineBlocks.h"
 #include "tools/Utf8Lines.h"
 #include "transforms/LineCommands.h"
@@ -16,6 +18,9 @@
 namespace quillet {
 
 namespace {
+
+// How much of an input's start says what it is when it has no mark.
+constexpr size_t HeadSize = size_t{64} << 10;
 
 // Calls Visit with every item that the line list makes of Text, in order:
 // each line with the break that ends it, CR LF, else CR, else LF.
@@ -133,38 +138,151 @@ TBlockFilter::TBlockFilter(TInput& Input, const TTransform& Transform, TEncoding
       BlockSize_(BlockSize),
       Encoding_(Requested) {}
 
-int TBlockFilter::Start() {
-  std::string Head(MaxByteOrderMarkLength, '\0');
+TFilterResult TBlockFilter::Start() {
+  std::string Head(HeadSize, '\0');
   size_t Held = 0;
   for (size_t Count = 1; Held < Head.size() && Count > 0; Held += Count) {
     if (const int Error = Input_.ReadAt(Held, Head.data() + Held, Head.size() - Held, Count)) {
-      return Error;
+      return {TFilterOutcome::ReadError, Error};
     }
   }
   Head.resize(Held);
+  const TByteOrderMark Any = FindByteOrderMark(Head, TEncoding::Auto);
+  if (Requested_ != TEncoding::Auto && Any.Length > 0 && Any.Encoding != Requested_) {
+    TFilterResult Conflict{TFilterOutcome::MarkConflict};
+    Conflict.Mark = Any.Encoding;
+    return Conflict;
+  }
   const TByteOrderMark Mark = FindByteOrderMark(Head, Requested_);
   Bom_ = Head.substr(0, Mark.Length);
-  Guessed_ = Mark.Encoding == TEncoding::Auto;
-  Encoding_ = Guessed_ ? TEncoding::Utf8 : Mark.Encoding;
-  return 0;
+  Encoding_ = Mark.Encoding;
+  if (Encoding_ != TEncoding::Auto) return {};
+  RefusesNul_ = true;
+  const TUnmarkedGuess Guess = GuessUnmarkedInput(Head, Held < HeadSize);
+  switch (Guess.Kind) {
+    case TUnmarkedKind::Bytes:
+      Guessed_ = true;
+      Encoding_ = TEncoding::Utf8;
+      return {};
+    case TUnmarkedKind::Utf16LE:
+      Encoding_ = TEncoding::Utf16LE;
+      return {};
+    case TUnmarkedKind::Utf16BE:
+      Encoding_ = TEncoding::Utf16BE;
+      return {};
+    case TUnmarkedKind::Binary:
+      break;
+  }
+  return {TFilterOutcome::Binary, 0, Guess.FirstZero};
 }
 
 bool TBlockFilter::Pads() const {
   return !Transform_.IsConversion && (Transform_.Id == lcPad || Transform_.Id == lcPadTabs);
 }
 
-bool TBlockFilter::FallBackToCp932(const TFilterResult& Result) {
-  if (Result.Outcome != TFilterOutcome::Invalid || !Guessed_) return false;
-  Guessed_ = false;
-  Encoding_ = TEncoding::Cp932;
-  return true;
+TFilterResult TBlockFilter::FirstFault(std::string_view Block, uint64_t Offset,
+                                       size_t Invalid) const {
+  const size_t Nul = RefusesNul_ ? FindNul(Block.substr(0, Invalid), Encoding_) : NoError;
+  if (Nul != NoError) return {TFilterOutcome::Binary, 0, Offset + Nul};
+  if (Invalid != NoError) return {TFilterOutcome::Invalid, 0, Offset + Invalid};
+  return {};
+}
+
+bool TBlockFilter::HoldsNonAscii(uint64_t End, int& Error) {
+  constexpr size_t Chunk = size_t{1} << 20;
+  std::string Bytes(Chunk, '\0');
+  for (uint64_t Offset = Bom_.size(); Offset < End;) {
+    size_t Count = 0;
+    const auto Want = static_cast<size_t>(std::min<uint64_t>(Chunk, End - Offset));
+    if ((Error = Input_.ReadAt(Offset, Bytes.data(), Want, Count)) != 0 || Count == 0) break;
+    if (std::any_of(Bytes.begin(), Bytes.begin() + Count, [](char C) { return (C & 0x80) != 0; })) {
+      return true;
+    }
+    Offset += Count;
+  }
+  return false;
+}
+
+bool TBlockFilter::MostlyUtf8(int& Error) {
+  constexpr size_t Chunk = size_t{1} << 20;
+  constexpr size_t Overlap = 3;  // the start of a sequence cut off by a chunk's end
+  std::string Bytes(Chunk + Overlap, '\0');
+  size_t Kept = 0;
+  TUtf8Evidence Evidence;
+  for (uint64_t Offset = Bom_.size();;) {
+    size_t Count = 0;
+    if ((Error = Input_.ReadAt(Offset, Bytes.data() + Kept, Chunk, Count)) != 0) return false;
+    const size_t Total = Kept + Count;
+    const size_t Taken =
+        GatherUtf8Evidence(std::string_view(Bytes.data(), Total), Count == 0, Evidence);
+    if (Count == 0) break;
+    Kept = Total - Taken;
+    std::memmove(Bytes.data(), Bytes.data() + Taken, Kept);
+    Offset += Count;
+  }
+  return Evidence.Characters > Evidence.Strays;
+}
+
+int TBlockFilter::Locate(uint64_t Offset, TTextPosition& Position) {
+  constexpr size_t Chunk = size_t{1} << 20;
+  const bool Wide = Encoding_ == TEncoding::Utf16LE || Encoding_ == TEncoding::Utf16BE;
+  const size_t Low = Encoding_ == TEncoding::Utf16BE ? 1 : 0;
+  Position = {};
+  std::string Bytes(Chunk, '\0');
+  bool AfterCr = false;     // the last unit was a CR
+  bool InCharacter = false; // inside a CP932 pair or a UTF-16 surrogate pair
+  const uint64_t Start = Bom_.size();
+  for (uint64_t At = Start; At < Offset;) {
+    size_t Count = 0;
+    const size_t Want = static_cast<size_t>(std::min<uint64_t>(Chunk, Offset - At));
+    if (const int Error = Input_.ReadAt(At, Bytes.data(), Want - (Wide ? Want % 2 : 0), Count)) {
+      return Error;
+    }
+    if (Count == 0) break;
+    const size_t Step = Wide ? 2 : 1;
+    for (size_t I = 0; I + Step <= Count; I += Step) {
+      const auto Byte = static_cast<uint8_t>(Bytes[I + (Wide ? Low : 0)]);
+      const bool Ascii = !Wide || Bytes[I + 1 - Low] == 0;
+      const bool Lf = Ascii && Byte == '\n';
+      const bool Cr = Ascii && Byte == '\r';
+      if (Lf && AfterCr) {
+        AfterCr = false;
+        continue;
+      }
+      AfterCr = Cr;
+      if (Lf || Cr) {
+        ++Position.Line;
+        Position.Column = 1;
+        InCharacter = false;
+        continue;
+      }
+      // A character starts at every unit but a UTF-8 continuation byte, a
+      // CP932 trail byte and a UTF-16 low surrogate after a high one; in
+      // binary data at every byte.
+      bool Starts = true;
+      if (Encoding_ == TEncoding::Utf8) {
+        Starts = (Byte & 0xC0) != 0x80;
+      } else if (Encoding_ == TEncoding::Cp932) {
+        Starts = !InCharacter;
+        InCharacter = Starts && IsLeadByte(Byte);
+      } else if (Wide) {
+        const auto High = static_cast<uint8_t>(Bytes[I + 1 - Low]);
+        Starts = !(InCharacter && High >= 0xDC && High <= 0xDF);
+        InCharacter = Starts && High >= 0xD8 && High <= 0xDB;
+      }
+      Position.Column += Starts;
+    }
+    At += Count;
+  }
+  return 0;
 }
 
 TFilterResult TBlockFilter::Decode(std::string_view Block, uint64_t Offset, StringView Prefix,
                                    String& Text) {
   Text.assign(Prefix);
-  if (const size_t Error = DecodeText(Block, Encoding_, Text); Error != NoError) {
-    return {TFilterOutcome::Invalid, 0, Offset + Error};
+  if (const TFilterResult Fault = FirstFault(Block, Offset, DecodeText(Block, Encoding_, Text));
+      Fault.Outcome != TFilterOutcome::Done) {
+    return Fault;
   }
   if (!Checked_ && LossOffset_ == NoError) {
     const StringView Decoded = StringView(Text).substr(Prefix.size());
@@ -176,15 +294,39 @@ TFilterResult TBlockFilter::Decode(std::string_view Block, uint64_t Offset, Stri
 }
 
 TFilterResult TBlockFilter::Check() {
-  for (;;) {
-    const TFilterResult Result = CheckOnce();
-    if (FallBackToCp932(Result)) continue;
-    if (Result.Outcome != TFilterOutcome::Done) return Result;
-    Guessed_ = false;
-    Checked_ = true;
-    if (Pads()) PreparePadding();
-    return Result;
+  TFilterResult Result = CheckOnce();
+  if (Guessed_ && Result.Outcome == TFilterOutcome::Invalid) {
+    // Not UTF-8. Read as CP932, unless UTF-8 characters come before the
+    // invalid byte: then the input is UTF-8 that went wrong there.
+    int Error = 0;
+    const bool Utf8Before = HoldsNonAscii(Result.Offset, Error);
+    if (Error != 0) return {TFilterOutcome::ReadError, Error};
+    if (Utf8Before) {
+      Result.Note = TGuessNote::Utf8Before;
+    } else {
+      const TFilterResult AsUtf8 = Result;
+      Encoding_ = TEncoding::Cp932;
+      Result = CheckOnce();
+      if (Result.Outcome == TFilterOutcome::Invalid) {
+        // Neither: the error is named in the encoding that the input is
+        // more like.
+        const bool Utf8 = MostlyUtf8(Error);
+        if (Error != 0) return {TFilterOutcome::ReadError, Error};
+        if (Utf8) {
+          Encoding_ = TEncoding::Utf8;
+          Result = AsUtf8;
+          Result.Note = TGuessNote::MostlyUtf8;
+        } else {
+          Result.Note = TGuessNote::NotUtf8Either;
+        }
+      }
+    }
   }
+  Guessed_ = false;
+  if (Result.Outcome != TFilterOutcome::Done) return Result;
+  Checked_ = true;
+  if (Pads()) PreparePadding();
+  return Result;
 }
 
 void TBlockFilter::PreparePadding() {
@@ -244,8 +386,10 @@ TFilterResult TBlockFilter::CheckBytes() {
         return;
       }
       if (Block.empty()) return;
-      if (const size_t Error = ValidateText(Block, Encoding_); Error != NoError) {
-        Half.Result = {TFilterOutcome::Invalid, 0, Blocks.Offset() + Error};
+      if (const TFilterResult Fault =
+              FirstFault(Block, Blocks.Offset(), ValidateText(Block, Encoding_));
+          Fault.Outcome != TFilterOutcome::Done) {
+        Half.Result = Fault;
         return;
       }
       if (Pads()) {
@@ -291,18 +435,10 @@ uint64_t TBlockFilter::FindMiddleBreak() {
 }
 
 TFilterResult TBlockFilter::Run(TBlockSink* Sink, bool StopAtChange) {
-  if (Pads() && !Checked_) {
+  if (!Checked_) {
     if (const TFilterResult Result = Check(); Result.Outcome != TFilterOutcome::Done) return Result;
   }
-  for (;;) {
-    const TFilterResult Result = RunOnce(Sink, StopAtChange);
-    if (FallBackToCp932(Result)) {
-      if (Sink) Sink->Discard();
-      continue;
-    }
-    if (Result.Outcome == TFilterOutcome::Done && !StopAtChange) Guessed_ = false;
-    return Result;
-  }
+  return RunOnce(Sink, StopAtChange);
 }
 
 // Commands 8 and 9 pad against the widest line of their text, so a block of
@@ -313,7 +449,6 @@ TFilterResult TBlockFilter::Run(TBlockSink* Sink, bool StopAtChange) {
 // quarter of it, or a line that gets more padding than that.) A block that
 // is the whole text needs no such line.
 TFilterResult TBlockFilter::RunOnce(TBlockSink* Sink, bool StopAtChange) {
-  if (!Checked_) LossOffset_ = NoError;
   if (Sink && !Bom_.empty()) {
     if (const int Error = Sink->Put(0, Bom_, Bom_, false)) {
       return {TFilterOutcome::WriteError, Error};
@@ -357,24 +492,19 @@ TFilterResult TBlockFilter::RunOnce(TBlockSink* Sink, bool StopAtChange) {
 TFilterResult TBlockFilter::RunUtf8(TLineBlockReader& Blocks, TBlockSink* Sink, bool StopAtChange) {
   struct TSlot {
     TUtf8LineRewriter Rewriter;
-    size_t Invalid = NoError;
     bool Changed = false;
   };
   std::array<TSlot, 2> Slots{TSlot{TUtf8LineRewriter(Transform_.Id, Longest_)},
                              TSlot{TUtf8LineRewriter(Transform_.Id, Longest_)}};
-  const bool Validates = !Checked_;
-  const auto Step = [this, &Slots, Validates](int Slot, std::string_view Block) {
+  const auto Step = [&Slots](int Slot, std::string_view Block) {
     TSlot& Work = Slots[Slot];
-    Work.Invalid = Validates ? ValidateText(Block, Encoding_) : NoError;
-    Work.Changed = Work.Invalid == NoError && Work.Rewriter.Rewrite(Block);
+    Work.Changed = Work.Rewriter.Rewrite(Block);
   };
   TFilterResult Result;
   const auto Finish = [&Slots, &Result, Sink, StopAtChange](
                           int Slot, std::string_view Block,
                           uint64_t Offset) -> std::optional<TFilterResult> {
     const TSlot& Done = Slots[Slot];
-    if (Done.Invalid != NoError)
-      return TFilterResult{TFilterOutcome::Invalid, 0, Offset + Done.Invalid};
     Result.Changed = Result.Changed || Done.Changed;
     if (Done.Changed && StopAtChange) return Result;
     if (!Sink) return std::nullopt;

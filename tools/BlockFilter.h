@@ -53,7 +53,18 @@ enum class TFilterOutcome : uint8_t {
   ReadError,    // Error: reading the input failed
   WriteError,   // Error: the sink failed
   Invalid,      // Offset: the first byte that decodes to no character
+  Binary,       // Offset: a NUL in an input read with auto and without a mark
+  MarkConflict, // Mark: the input's byte-order mark is not the requested encoding's
   Unencodable,  // a character of the result has no form in the encoding
+};
+
+// Why an input read with auto and without a mark is taken to be invalid in
+// the encoding that it is.
+enum class TGuessNote : uint8_t {
+  None,
+  Utf8Before,    // invalid UTF-8 after UTF-8 characters: not read as CP932
+  MostlyUtf8,    // invalid UTF-8, mostly UTF-8, and invalid CP932 too
+  NotUtf8Either, // invalid CP932, and not UTF-8 either
 };
 
 struct TFilterResult {
@@ -61,6 +72,15 @@ struct TFilterResult {
   int Error = 0;
   uint64_t Offset = 0;
   bool Changed = false;  // some block's text changed
+  TEncoding Mark = TEncoding::Auto;
+  TGuessNote Note = TGuessNote::None;
+};
+
+// Where an offset lies in a text: its line and the character of the line
+// that starts there, both from 1.
+struct TTextPosition {
+  uint64_t Line = 1;
+  uint64_t Column = 1;
 };
 
 class TBlockFilter {
@@ -68,26 +88,31 @@ class TBlockFilter {
   // BlockSize: the bytes read at a time, which a block holds at least.
   TBlockFilter(TInput& Input, const TTransform& Transform, TEncoding Requested, size_t BlockSize);
 
-  // Reads the byte-order mark; needed before the passes.
-  int Start();
+  // Reads the byte-order mark, refusing one that contradicts the requested
+  // encoding, and with auto and no mark looks at where the zero bytes of the
+  // start lie: none, text in a byte encoding; UTF-16 text, UTF-16 of that
+  // byte order; else binary data, refused. Needed before the passes.
+  TFilterResult Start();
 
   // A pass that writes nothing: every byte decodes, and for commands 8 and 9
-  // the widest line is measured. Decides between UTF-8 and CP932 for an
-  // input read with auto and without a mark.
+  // the widest line is measured. With auto and no mark, no NUL may occur
+  // anywhere, and the pass decides between UTF-8 and CP932: valid UTF-8 is
+  // UTF-8, and so is input whose first invalid UTF-8 byte comes after some
+  // UTF-8 character; any other is CP932, and if it is invalid CP932 too, it
+  // is reported as UTF-8 when it is mostly UTF-8.
   TFilterResult Check();
 
   // Decodes, transforms and encodes every block, and hands each to Sink
   // (none: a dry run). With StopAtChange, stops at the first block that
-  // changes. Commands 8 and 9 run Check first when it has not run. An input
-  // read with auto and without a mark that proves not to be UTF-8 is run
-  // again as CP932 after Sink->Discard().
+  // changes. Runs Check first when it has not run.
   TFilterResult Run(TBlockSink* Sink, bool StopAtChange);
 
   // The encoding in use: Auto is resolved by Start, and between UTF-8 and
-  // CP932 by a complete Check or Run.
+  // CP932 by a complete Check.
   TEncoding Encoding() const { return Encoding_; }
-  // Auto was asked and the input has no mark: CP932 means "not UTF-8".
-  bool Unmarked() const { return Requested_ == TEncoding::Auto && Bom_.empty(); }
+  // Where the byte at Offset of the input lies, in the encoding in use; the
+  // bytes before it must decode.
+  int Locate(uint64_t Offset, TTextPosition& Position);
   // Offset of the first CP932 character that would be written back in
   // another byte form; NoError when there is none, or none found yet. Known
   // after a complete Check, or a complete Run without StopAtChange.
@@ -107,9 +132,13 @@ class TBlockFilter {
   // Text becomes Prefix and the characters of Block, the block at Offset;
   // notes the first round-trip loss.
   TFilterResult Decode(std::string_view Block, uint64_t Offset, StringView Prefix, String& Text);
-  // Whether an Invalid result on a guessed UTF-8 input calls for CP932; then
-  // switches to it.
-  bool FallBackToCp932(const TFilterResult& Result);
+  // The first of an invalid byte at Invalid (NoError: none) and a refused NUL
+  // in Block, the block at Offset.
+  TFilterResult FirstFault(std::string_view Block, uint64_t Offset, size_t Invalid) const;
+  // Whether a byte above ASCII comes before End (after the mark).
+  bool HoldsNonAscii(uint64_t End, int& Error);
+  // Whether the input has more UTF-8 characters than stray bytes.
+  bool MostlyUtf8(int& Error);
 
   TInput& Input_;
   const TTransform Transform_;
@@ -117,7 +146,8 @@ class TBlockFilter {
   const size_t BlockSize_;
   TEncoding Encoding_;
   std::string Bom_;
-  bool Guessed_ = false;  // unmarked auto input, taken as UTF-8 until proven otherwise
+  bool Guessed_ = false;     // unmarked auto input, taken as UTF-8 until proven otherwise
+  bool RefusesNul_ = false;  // unmarked auto input: a NUL byte or unit makes it binary
   bool Checked_ = false;  // a complete Check has run: LossOffset_ and Longest_ hold
   uint64_t LossOffset_ = NoError;
   // Commands 8 and 9, after Check: the width of the widest trimmed line, the

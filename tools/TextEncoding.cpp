@@ -524,6 +524,88 @@ TByteOrderMark FindByteOrderMark(std::string_view Bytes, TEncoding Requested) {
   return {Requested, 0};
 }
 
+TUnmarkedGuess GuessUnmarkedInput(std::string_view Head, bool Complete) {
+  TUnmarkedGuess Guess;
+  Guess.FirstZero = Head.find('\0');
+  if (Guess.FirstZero == std::string_view::npos) {
+    Guess.FirstZero = NoError;
+    return Guess;
+  }
+  bool ZeroAtEven = false;
+  bool ZeroAtOdd = false;
+  for (size_t I = Guess.FirstZero; I < Head.size(); ++I) {
+    if (Head[I] == '\0') (I % 2 == 0 ? ZeroAtEven : ZeroAtOdd) = true;
+  }
+  Guess.Kind = TUnmarkedKind::Binary;
+  if (ZeroAtEven == ZeroAtOdd) return Guess;
+  const bool BigEndian = ZeroAtEven;
+  if (Complete && Head.size() % 2 != 0) return Guess;
+  const size_t Units = Head.size() / 2;
+  bool Breaks = false;
+  const auto Unit = [&Head, BigEndian](size_t I) {
+    const auto First = static_cast<uint8_t>(Head[2 * I]);
+    const auto Second = static_cast<uint8_t>(Head[2 * I + 1]);
+    return static_cast<char32_t>(BigEndian ? First << 8 | Second : Second << 8 | First);
+  };
+  for (size_t I = 0; I < Units; ++I) {
+    const char32_t C = Unit(I);
+    if ((C < 0x20 && (C < 0x09 || C > 0x0D)) || C == 0xFFFE || C == 0xFFFF) return Guess;
+    Breaks = Breaks || C == u'\n' || C == u'\r';
+    if (IsLowSurrogate(C)) return Guess;
+    if (IsHighSurrogate(C)) {
+      if (I + 1 == Units) {
+        if (Complete) return Guess;
+        break;
+      }
+      if (!IsLowSurrogate(Unit(I + 1))) return Guess;
+      ++I;
+    }
+  }
+  if (Breaks) Guess.Kind = BigEndian ? TUnmarkedKind::Utf16BE : TUnmarkedKind::Utf16LE;
+  return Guess;
+}
+
+size_t GatherUtf8Evidence(std::string_view Bytes, bool AtEnd, TUtf8Evidence& Evidence) {
+  const auto* In = reinterpret_cast<const uint8_t*>(Bytes.data());
+  const size_t Size = Bytes.size();
+  size_t I = 0;
+  while (I < Size) {
+    if (In[I] < 0x80) {
+      ++I;
+      continue;
+    }
+    // The automaton from a lead byte accepts its sequence, or fails within
+    // it, or meets the end first.
+    uint64_t State = usAccept;
+    size_t K = I;
+    do {
+      State = Utf8Table.Rows[In[K++]] >> (State & 63);
+    } while ((State & 63) != usAccept && (State & 63) != usError && K < Size);
+    if ((State & 63) == usAccept) {
+      ++Evidence.Characters;
+      I = K;
+    } else if ((State & 63) != usError && !AtEnd) {
+      return I;
+    } else {
+      ++Evidence.Strays;
+      ++I;
+    }
+  }
+  return Size;
+}
+
+size_t FindNul(std::string_view Bytes, TEncoding Encoding) {
+  if (Encoding != TEncoding::Utf16LE && Encoding != TEncoding::Utf16BE) {
+    const size_t At = Bytes.find('\0');
+    return At == std::string_view::npos ? NoError : At;
+  }
+  for (size_t At = Bytes.find('\0'); At != std::string_view::npos; At = Bytes.find('\0', At + 1)) {
+    const size_t Unit = At - At % 2;
+    if (Unit + 1 < Bytes.size() && Bytes[Unit] == '\0' && Bytes[Unit + 1] == '\0') return Unit;
+  }
+  return NoError;
+}
+
 TDecodedText DecodeInput(std::string_view Bytes, TEncoding Requested) {
   TDecodedText Result;
   const TByteOrderMark Mark = FindByteOrderMark(Bytes, Requested);

@@ -46,6 +46,42 @@ struct TDecodedText {
   size_t ErrorOffset = NoError;          // first invalid byte, from the start of the input
 };
 
+// What the start of an input without a byte-order mark says about it, read
+// with auto: text in a byte encoding (no zero byte), UTF-16 (zero bytes only
+// at odd offsets for little-endian, only at even ones for big-endian, and
+// nothing but text in the units), or binary data.
+enum class TUnmarkedKind : uint8_t { Bytes, Utf16LE, Utf16BE, Binary };
+
+struct TUnmarkedGuess {
+  TUnmarkedKind Kind = TUnmarkedKind::Bytes;
+  size_t FirstZero = NoError;  // offset of the first zero byte
+};
+
+// Head: the first bytes of the input (all of it when Complete). UTF-16 text
+// here is whole units other than U+0000 to U+0008, U+000E to U+001F, U+FFFE
+// and U+FFFF, every surrogate paired (one cut off at the end of an
+// incomplete head aside), and at least one line break: a text with a stray
+// NUL or two has its zero bytes on one side too, but its line breaks fall
+// into units with other bytes.
+TUnmarkedGuess GuessUnmarkedInput(std::string_view Head, bool Complete);
+
+// How much of a text reads as UTF-8: its well-formed sequences of two to
+// four bytes, and its bytes that are part of none and not ASCII.
+struct TUtf8Evidence {
+  uint64_t Characters = 0;
+  uint64_t Strays = 0;
+};
+
+// Adds the evidence of Bytes to Evidence and returns how many bytes it took:
+// all, or all but the start of a sequence cut off at the end (at most three
+// bytes), which the caller puts in front of the bytes that follow. With
+// AtEnd, all of them: a sequence cut off there is stray bytes.
+size_t GatherUtf8Evidence(std::string_view Bytes, bool AtEnd, TUtf8Evidence& Evidence);
+
+// Offset of the first zero byte of Bytes, or of the first U+0000 unit when
+// Encoding is UTF-16 (Bytes starting at a unit); NoError when there is none.
+size_t FindNul(std::string_view Bytes, TEncoding Encoding);
+
 // Decodes a whole input. With Requested Auto, a byte-order mark decides
 // between UTF-8, UTF-16LE and UTF-16BE; without one, valid UTF-8 is UTF-8 and
 // anything else CP932. A forced UTF encoding recognises its own mark only.

@@ -17,6 +17,7 @@
 // - a file rewritten in place is written to a temporary file that replaces
 //   it only once all of it has gone through.
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,6 +34,7 @@
 #include "StringUnit/CharClass.h"
 #include "tools/BlockFilter.h"
 #include "tools/FileIO.h"
+#include "tools/InPlace.h"
 #include "tools/TextEncoding.h"
 #include "transforms/LineCommands.h"
 
@@ -45,6 +47,8 @@ enum TExitStatus : int { esOk = 0, esIoError = 1, esBadInput = 2 };
 constexpr std::string_view ProgramName = "quillet";
 constexpr std::string_view StdinName = "<stdin>";
 constexpr std::string_view StdoutName = "<stdout>";
+// The operand that stands for standard input.
+constexpr std::string_view StdinOperand = "-";
 
 struct TCommandInfo {
   uint8_t Id;
@@ -189,6 +193,10 @@ TParsedArguments ParseArguments(int Argc, char** Argv) {
   Options.Transform = *Transform;
   Options.Files.assign(Operands.begin() + 1, Operands.end());
   if (Options.InPlace && Options.Files.empty()) return UsageError("--in-place needs a FILE");
+  if (Options.InPlace &&
+      std::find(Options.Files.begin(), Options.Files.end(), StdinOperand) != Options.Files.end()) {
+    return UsageError("--in-place cannot rewrite standard input ('-')");
+  }
   if (const char* Value = getenv(BlockSizeVariable)) {
     const std::optional<size_t> Size = ParseBlockSize(Value);
     if (!Size) return UsageError(std::string("invalid ") + BlockSizeVariable + " '" + Value + "'");
@@ -263,12 +271,13 @@ class TStdoutSink final : public TBlockSink {
   void Discard() override {}
 };
 
-// A file rewritten in place. The temporary file is made at the first block
-// that changes, and the bytes before that block are copied into it from the
+// A file rewritten in place. The new file is made at the first block that
+// changes, and the bytes before that block are copied into it from the
 // input: a file that does not change is not touched, nor is its folder.
 class TInPlaceSink final : public TBlockSink {
  public:
-  TInPlaceSink(TInput& Input, const std::string& Path) : Input_(Input), Replacement_(Path) {}
+  TInPlaceSink(TInput& Input, const TRewriteTarget& Target)
+      : Input_(Input), Replacement_(Target, Input.Fd()) {}
 
   int Put(uint64_t Offset, std::string_view, std::string_view Output, bool Changed) override {
     if (!Replacement_.Begun()) {
@@ -279,7 +288,7 @@ class TInPlaceSink final : public TBlockSink {
     return Replacement_.Write(Output);
   }
   void Discard() override { Replacement_.Discard(); }
-  int Commit() { return Replacement_.Commit(); }
+  TFileProblem Commit() { return Replacement_.Commit(); }
 
  private:
   static constexpr size_t CopySize = size_t{1} << 20;
@@ -307,7 +316,12 @@ class TInPlaceSink final : public TBlockSink {
 // One run over all inputs; the exit status is the worst seen.
 class TFilterRun {
  public:
-  explicit TFilterRun(const TOptions& Options) : Options_(Options) {}
+  explicit TFilterRun(const TOptions& Options) : Options_(Options) {
+    struct stat Output;
+    StdoutIsFile_ = fstat(STDOUT_FILENO, &Output) == 0 && S_ISREG(Output.st_mode);
+    if (StdoutIsFile_) Stdout_ = TFileId::Of(Output);
+    if (Options_.InPlace) RemoveTemporaryFilesOnSignals();
+  }
 
   int Run() {
     if (Options_.Files.empty()) {
@@ -315,7 +329,11 @@ class TFilterRun {
     } else {
       for (const std::string& Path : Options_.Files) {
         if (StdoutBroken_) break;
-        FilterFile(Path);
+        if (Path == StdinOperand) {
+          FilterStdin();
+        } else {
+          FilterFile(Path);
+        }
       }
     }
     return Status_;
@@ -331,6 +349,13 @@ class TFilterRun {
     Fail(Subject, std::string(What) + ": " + strerror(Error), esIoError);
   }
 
+  // A problem of finding or replacing a file; What names the step when the
+  // problem is an error alone.
+  void FailFile(std::string_view Subject, std::string_view What, const TFileProblem& Problem) {
+    if (!Problem.Message.empty()) return Fail(Subject, Problem.Message, esIoError);
+    FailSystem(Subject, What, Problem.Error);
+  }
+
   void FilterStdin() {
     TInput Input;
     if (const int Error = Input.OpenStdin()) return FailSystem(StdinName, "cannot read", Error);
@@ -339,17 +364,31 @@ class TFilterRun {
 
   void FilterFile(const std::string& Path) {
     TInput Input;
-    if (const int Error = Input.OpenFile(Path)) return FailSystem(Path, "cannot read", Error);
-    FilterInput(Path, Input, Options_.InPlace ? &Path : nullptr);
+    if (!Options_.InPlace) {
+      if (const int Error = Input.OpenFile(Path)) return FailSystem(Path, "cannot read", Error);
+      return FilterInput(Path, Input, nullptr);
+    }
+    TRewriteTarget Target;
+    if (const TFileProblem Problem = Target.Open(Path)) return FailFile(Path, "cannot read", Problem);
+    if (const int Error = Input.Adopt(Target.TakeFile())) {
+      return FailSystem(Path, "cannot read", Error);
+    }
+    FilterInput(Path, Input, &Target);
   }
 
-  // Input to standard output, or back into the file InPlace.
-  void FilterInput(std::string_view Subject, TInput& Input, const std::string* InPlace) {
+  // Input to standard output, or back into its file: Target.
+  void FilterInput(std::string_view Subject, TInput& Input, const TRewriteTarget* Target) {
+    if (!Target && StdoutIsFile_ && Input.IsRegular() && Input.Size() > 0 &&
+        TFileId::Of(Input.Status()) == Stdout_) {
+      return Fail(Subject, "input file is output file", esIoError);
+    }
     try {
       TBlockFilter Filter(Input, Options_.Transform, Options_.Encoding, Options_.BlockSize);
-      if (const int Error = Filter.Start()) return FailSystem(Subject, "cannot read", Error);
-      if (InPlace) return RewriteInPlace(*InPlace, Input, Filter);
+      if (!Succeeded(Subject, Filter, Filter.Start(), false)) return;
+      if (Target) return RewriteInPlace(Subject, *Target, Input, Filter);
       WriteToStdout(Subject, Input, Filter);
+    } catch (const std::bad_alloc&) {
+      Fail(Subject, "out of memory", esIoError);
     } catch (const std::exception& Error) {
       Fail(Subject, Error.what(), esIoError);
     }
@@ -375,22 +414,35 @@ class TFilterRun {
 
   // The new content replaces the file only if the file is still the one
   // that was read, as it was read.
-  void RewriteInPlace(const std::string& Path, TInput& Input, TBlockFilter& Filter) {
-    TInPlaceSink Sink(Input, Path);
+  void RewriteInPlace(std::string_view Path, const TRewriteTarget& Target, TInput& Input,
+                      TBlockFilter& Filter) {
+    if (!Succeeded(Path, Filter, Filter.Check(), false)) return;
+    TInPlaceSink Sink(Input, Target);
     const TFilterResult Result = Filter.Run(&Sink, false);
     if (!Succeeded(Path, Filter, Result, false) || !Result.Changed) return;
     if (Filter.RoundTripLoss() != NoError) return FailRoundTrip(Path, Filter);
-    if (Input.Changed(&Path)) return FailChanged(Path, "it was left as it is");
-    if (const int Error = Sink.Commit()) FailSystem(Path, "cannot write", Error);
+    if (Input.Changed()) return FailChanged(Path, "it was left as it is");
+    if (const TFileProblem Problem = Sink.Commit()) {
+      FailFile(Path, "cannot write", Problem);
+    }
   }
 
   void FailChanged(std::string_view Subject, std::string_view Outcome) {
     Fail(Subject, "the file changed while it was being read; " + std::string(Outcome), esIoError);
   }
 
+  // " (line L, column C)" for the byte at Offset, or nothing when it cannot
+  // be read again.
+  static std::string Where(TBlockFilter& Filter, uint64_t Offset) {
+    TTextPosition Position;
+    if (Filter.Locate(Offset, Position) != 0) return "";
+    return " (line " + std::to_string(Position.Line) + ", column " +
+           std::to_string(Position.Column) + ")";
+  }
+
   // Reports a pass that did not get through the input; true when it did.
   // ToStdout: the pass wrote to standard output rather than into Subject.
-  bool Succeeded(std::string_view Subject, const TBlockFilter& Filter, const TFilterResult& Result,
+  bool Succeeded(std::string_view Subject, TBlockFilter& Filter, const TFilterResult& Result,
                  bool ToStdout) {
     const std::string Encoding = EncodingName(Filter.Encoding());
     switch (Result.Outcome) {
@@ -407,10 +459,31 @@ class TFilterRun {
           FailSystem(Subject, "cannot write", Result.Error);
         }
         break;
-      case TFilterOutcome::Invalid:
+      case TFilterOutcome::Invalid: {
+        std::string Message = "invalid " + Encoding + " at byte offset " +
+                              std::to_string(Result.Offset) + Where(Filter, Result.Offset);
+        if (Result.Note == TGuessNote::Utf8Before) {
+          Message += "; the text before it is UTF-8, so it is not read as CP932 (name its "
+                     "encoding with --encoding)";
+        } else if (Result.Note == TGuessNote::MostlyUtf8) {
+          Message += " (the input is mostly UTF-8, and not CP932 either)";
+        } else if (Result.Note == TGuessNote::NotUtf8Either) {
+          Message += " (the input is not UTF-8 either)";
+        }
+        Fail(Subject, Message, esBadInput);
+        break;
+      }
+      case TFilterOutcome::Binary:
         Fail(Subject,
-             "invalid " + Encoding + " at byte offset " + std::to_string(Result.Offset) +
-                 (Filter.Unmarked() ? " (the input is not UTF-8 either)" : ""),
+             "binary data: a NUL at byte offset " + std::to_string(Result.Offset) +
+                 Where(Filter, Result.Offset) +
+                 "; name the encoding with --encoding to read it as text",
+             esBadInput);
+        break;
+      case TFilterOutcome::MarkConflict:
+        Fail(Subject,
+             std::string("it starts with a ") + EncodingName(Result.Mark) +
+                 " byte-order mark, but --encoding says " + Encoding,
              esBadInput);
         break;
       case TFilterOutcome::Unencodable:
@@ -420,10 +493,10 @@ class TFilterRun {
     return false;
   }
 
-  void FailRoundTrip(std::string_view Subject, const TBlockFilter& Filter) {
+  void FailRoundTrip(std::string_view Subject, TBlockFilter& Filter) {
     Fail(Subject,
          std::string("the ") + EncodingName(Filter.Encoding()) + " character at byte offset " +
-             std::to_string(Filter.RoundTripLoss()) +
+             std::to_string(Filter.RoundTripLoss()) + Where(Filter, Filter.RoundTripLoss()) +
              " would be written back in a different byte form",
          esBadInput);
   }
@@ -431,6 +504,8 @@ class TFilterRun {
   const TOptions& Options_;
   int Status_ = esOk;
   bool StdoutBroken_ = false;
+  bool StdoutIsFile_ = false;
+  TFileId Stdout_;
 };
 
 int PrintToStdout(const std::string& Text) {
@@ -463,5 +538,11 @@ int Main(int Argc, char** Argv) {
 }  // namespace quillet
 
 int main(int Argc, char** Argv) {
-  return quillet::Main(Argc, Argv);
+  try {
+    return quillet::Main(Argc, Argv);
+  } catch (const std::exception& Error) {
+    // Each input catches its own failures: this is one outside them all.
+    quillet::PrintError("error", Error.what());
+    return quillet::esIoError;
+  }
 }
