@@ -295,38 +295,41 @@ TFilterResult TBlockFilter::Decode(std::string_view Block, uint64_t Offset, Stri
 
 TFilterResult TBlockFilter::Check() {
   TFilterResult Result = CheckOnce();
-  if (Guessed_ && Result.Outcome == TFilterOutcome::Invalid) {
-    // Not UTF-8. Read as CP932, unless UTF-8 characters come before the
-    // invalid byte: then the input is UTF-8 that went wrong there.
-    int Error = 0;
-    const bool Utf8Before = HoldsNonAscii(Result.Offset, Error);
-    if (Error != 0) return {TFilterOutcome::ReadError, Error};
-    if (Utf8Before) {
-      Result.Note = TGuessNote::Utf8Before;
-    } else {
-      const TFilterResult AsUtf8 = Result;
-      Encoding_ = TEncoding::Cp932;
-      Result = CheckOnce();
-      if (Result.Outcome == TFilterOutcome::Invalid) {
-        // Neither: the error is named in the encoding that the input is
-        // more like.
-        const bool Utf8 = MostlyUtf8(Error);
-        if (Error != 0) return {TFilterOutcome::ReadError, Error};
-        if (Utf8) {
-          Encoding_ = TEncoding::Utf8;
-          Result = AsUtf8;
-          Result.Note = TGuessNote::MostlyUtf8;
-        } else {
-          Result.Note = TGuessNote::NotUtf8Either;
-        }
-      }
-    }
-  }
+  if (Guessed_ && Result.Outcome == TFilterOutcome::Invalid) Result = NotUtf8(Result);
+  return Checked(Result);
+}
+
+TFilterResult TBlockFilter::Checked(const TFilterResult& Result) {
   Guessed_ = false;
   if (Result.Outcome != TFilterOutcome::Done) return Result;
   Checked_ = true;
   if (Pads()) PreparePadding();
   return Result;
+}
+
+TFilterResult TBlockFilter::NotUtf8(TFilterResult AsUtf8) {
+  // Read as CP932, unless UTF-8 characters come before the invalid byte:
+  // then the input is UTF-8 that went wrong there.
+  int Error = 0;
+  const bool Utf8Before = HoldsNonAscii(AsUtf8.Offset, Error);
+  if (Error != 0) return {TFilterOutcome::ReadError, Error};
+  if (Utf8Before) {
+    AsUtf8.Note = TGuessNote::Utf8Before;
+    return AsUtf8;
+  }
+  Encoding_ = TEncoding::Cp932;
+  TFilterResult Result = CheckOnce();
+  if (Result.Outcome != TFilterOutcome::Invalid) return Result;
+  // Neither: the error is named in the encoding that the input is more like.
+  const bool Utf8 = MostlyUtf8(Error);
+  if (Error != 0) return {TFilterOutcome::ReadError, Error};
+  if (!Utf8) {
+    Result.Note = TGuessNote::NotUtf8Either;
+    return Result;
+  }
+  Encoding_ = TEncoding::Utf8;
+  AsUtf8.Note = TGuessNote::MostlyUtf8;
+  return AsUtf8;
 }
 
 void TBlockFilter::PreparePadding() {
@@ -435,10 +438,21 @@ uint64_t TBlockFilter::FindMiddleBreak() {
 }
 
 TFilterResult TBlockFilter::Run(TBlockSink* Sink, bool StopAtChange) {
-  if (!Checked_) {
+  if (!Checked_ && Pads()) {
     if (const TFilterResult Result = Check(); Result.Outcome != TFilterOutcome::Done) return Result;
   }
-  return RunOnce(Sink, StopAtChange);
+  if (Checked_) return RunOnce(Sink, StopAtChange);
+  // The pass validates as it goes. An input that is not UTF-8 after all is
+  // checked as CP932 before it runs again.
+  TFilterResult Result = RunOnce(Sink, StopAtChange);
+  if (Guessed_ && Result.Outcome == TFilterOutcome::Invalid) {
+    if (Sink) Sink->Discard();
+    Result = Checked(NotUtf8(Result));
+    if (Result.Outcome == TFilterOutcome::Done) return RunOnce(Sink, StopAtChange);
+    return Result;
+  }
+  if (Result.Outcome == TFilterOutcome::Done && !StopAtChange) Checked(Result);
+  return Result;
 }
 
 // Commands 8 and 9 pad against the widest line of their text, so a block of
@@ -492,19 +506,28 @@ TFilterResult TBlockFilter::RunOnce(TBlockSink* Sink, bool StopAtChange) {
 TFilterResult TBlockFilter::RunUtf8(TLineBlockReader& Blocks, TBlockSink* Sink, bool StopAtChange) {
   struct TSlot {
     TUtf8LineRewriter Rewriter;
+    size_t Invalid = NoError;  // the first invalid byte, and a NUL before it
+    size_t Nul = NoError;
     bool Changed = false;
   };
   std::array<TSlot, 2> Slots{TSlot{TUtf8LineRewriter(Transform_.Id, Longest_)},
                              TSlot{TUtf8LineRewriter(Transform_.Id, Longest_)}};
-  const auto Step = [&Slots](int Slot, std::string_view Block) {
+  const bool Validates = !Checked_;
+  const auto Step = [this, &Slots, Validates](int Slot, std::string_view Block) {
     TSlot& Work = Slots[Slot];
-    Work.Changed = Work.Rewriter.Rewrite(Block);
+    Work.Invalid = Validates ? ValidateText(Block, Encoding_) : NoError;
+    Work.Nul = Validates && RefusesNul_ ? FindNul(Block.substr(0, Work.Invalid), Encoding_) : NoError;
+    Work.Changed = Work.Invalid == NoError && Work.Nul == NoError && Work.Rewriter.Rewrite(Block);
   };
   TFilterResult Result;
   const auto Finish = [&Slots, &Result, Sink, StopAtChange](
                           int Slot, std::string_view Block,
                           uint64_t Offset) -> std::optional<TFilterResult> {
     const TSlot& Done = Slots[Slot];
+    if (Done.Nul != NoError) return TFilterResult{TFilterOutcome::Binary, 0, Offset + Done.Nul};
+    if (Done.Invalid != NoError) {
+      return TFilterResult{TFilterOutcome::Invalid, 0, Offset + Done.Invalid};
+    }
     Result.Changed = Result.Changed || Done.Changed;
     if (Done.Changed && StopAtChange) return Result;
     if (!Sink) return std::nullopt;

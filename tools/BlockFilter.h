@@ -104,7 +104,9 @@ class TBlockFilter {
 
   // Decodes, transforms and encodes every block, and hands each to Sink
   // (none: a dry run). With StopAtChange, stops at the first block that
-  // changes. Runs Check first when it has not run.
+  // changes. Commands 8 and 9 run Check first when it has not run; the
+  // others check as they go, and an input that proves not to be UTF-8 is
+  // checked as Check does and run again after Sink->Discard().
   TFilterResult Run(TBlockSink* Sink, bool StopAtChange);
 
   // The encoding in use: Auto is resolved by Start, and between UTF-8 and
@@ -137,6 +139,12 @@ class TBlockFilter {
   TFilterResult FirstFault(std::string_view Block, uint64_t Offset, size_t Invalid) const;
   // Whether a byte above ASCII comes before End (after the mark).
   bool HoldsNonAscii(uint64_t End, int& Error);
+  // What an input read with auto and without a mark is when AsUtf8, the
+  // first invalid UTF-8 byte, has been found: the result of checking it as
+  // CP932, or AsUtf8 with a note.
+  TFilterResult NotUtf8(TFilterResult AsUtf8);
+  // Result, the outcome of a complete check; records what it found.
+  TFilterResult Checked(const TFilterResult& Result);
   // Whether the input has more UTF-8 characters than stray bytes.
   bool MostlyUtf8(int& Error);
 

@@ -416,7 +416,6 @@ class TFilterRun {
   // that was read, as it was read.
   void RewriteInPlace(std::string_view Path, const TRewriteTarget& Target, TInput& Input,
                       TBlockFilter& Filter) {
-    if (!Succeeded(Path, Filter, Filter.Check(), false)) return;
     TInPlaceSink Sink(Input, Target);
     const TFilterResult Result = Filter.Run(&Sink, false);
     if (!Succeeded(Path, Filter, Result, false) || !Result.Changed) return;
