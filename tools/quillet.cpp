@@ -30,6 +30,7 @@
 #include <string_view>
 #include <vector>
 
+#include "QuilletVersion.h"
 #include "StringUnit/CharClass.h"
 #include "tools/BlockFilter.h"
 #include "tools/FileIO.h"
