@@ -5,6 +5,8 @@
 #include <numeric>
 #include <vector>
 
+#include "StringUnit/Matching.h"
+
 namespace quillet {
 
 namespace {

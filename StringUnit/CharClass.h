@@ -15,8 +15,7 @@
 #include <array>
 #include <cstdint>
 
-#include "StringUnit/LineBreaks.h"
-#include "StringUnit/Matching.h"
+#include "StringUnit/StringTypes.h"
 
 namespace quillet {
 

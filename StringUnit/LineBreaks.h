@@ -8,13 +8,10 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <string_view>
+
+#include "StringUnit/StringTypes.h"
 
 namespace quillet {
-
-using String = std::u16string;
-using StringView = std::u16string_view;
 
 // Which break ends a string. Only the very end counts, and CR LF is one break.
 enum TLineBreakKind : uint8_t { lbCRLF = 0, lbCR = 1, lbLF = 2, lbNone = 3 };

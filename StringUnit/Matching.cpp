@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <array>
 
-#include "StringUnit/CharClass.h"
-
 namespace quillet {
 
 namespace {
@@ -18,6 +16,19 @@ int32_t Length(StringView S) {
 // The IgnoreCase folding: ASCII a-z onto A-Z, nothing else.
 char16_t FoldAsciiCase(char16_t C) {
   return (C >= u'a' && C <= u'z') ? C - 0x20 : C;
+}
+
+// The FoldCharClass folding, the upper-case conversion of the character
+// classes: half-width a-z onto A-Z and full-width ａ-ｚ onto Ａ-Ｚ, 0x20 below
+// in both alphabets. Nothing else changes, so every length is kept.
+char16_t FoldLatinCase(char16_t C) {
+  return (C >= u'a' && C <= u'z') || (C >= u'\uFF41' && C <= u'\uFF5A') ? C - 0x20 : C;
+}
+
+String FoldLatinCase(StringView S) {
+  String Folded(S);
+  for (char16_t& C : Folded) C = FoldLatinCase(C);
+  return Folded;
 }
 
 char16_t Fold(char16_t C, bool IgnoreCase) {
@@ -168,8 +179,8 @@ int32_t CountOccurrences(StringView Pattern, StringView Text, bool SkipOverlaps,
                          bool FoldCharClass) {
   if (Pattern.empty() || Text.empty()) return 0;
   if (!FoldCharClass) return CountExact(Pattern, Text, SkipOverlaps);
-  // The upper-case conversion keeps every length, so positions carry over.
-  return CountExact(FoldToUpperCase(Pattern), FoldToUpperCase(Text), SkipOverlaps);
+  // The folding keeps every length, so positions carry over.
+  return CountExact(FoldLatinCase(Pattern), FoldLatinCase(Text), SkipOverlaps);
 }
 
 String ReplaceMulti(StringView Text, const StringList& OldPatterns, const StringList& NewPatterns,

@@ -5,15 +5,10 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <string_view>
-#include <vector>
 
-#include "StringUnit/LineBreaks.h"
+#include "StringUnit/StringTypes.h"
 
 namespace quillet {
-
-using StringList = std::vector<String>;
 
 // Min <= Value <= Max; false whenever Min > Max.
 bool IsBetween(int32_t Min, int32_t Value, int32_t Max);

@@ -45,3 +45,17 @@ foreach(arch IN ITEMS win32 win64)
     OBJDUMP ${QUILLET_${arch}_OBJDUMP}
     WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 endforeach()
+
+# The picture of the menu (scripts/screenshot), taken once with the DLLs
+# built above and checked, into the build tree: docs/menu.png is taken by
+# hand.
+quillet_wine_available(wine_found)
+if(wine_found AND TARGET quillet_win64)
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  add_test(NAME quillet_menu_picture
+           COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/shipping/test_picture.py
+                   ${CMAKE_BINARY_DIR}/menu.png)
+  set_tests_properties(quillet_menu_picture PROPERTIES
+    ENVIRONMENT QUILLET_BUILD_DIR=${CMAKE_BINARY_DIR}
+    FIXTURES_REQUIRED quillet_wine RESOURCE_LOCK quillet_wine TIMEOUT 300)
+endif()

@@ -19,6 +19,7 @@
 #include "fuzz/FuzzSupport.h"
 #include "tools/TextEncoding.h"
 #include "tools/Utf8Lines.h"
+#include "transforms/CommandTable.h"
 #include "transforms/LineCommands.h"
 
 namespace quillet::fuzz {
@@ -90,7 +91,7 @@ void CheckDecoded(std::string_view Bytes, TEncoding Requested, uint8_t Command) 
   std::string Output;
   Expect(EncodeText(ApplyLineCommand(Decoded.Text, Command), Decoded.Encoding, Output),
          "the command's result encodes", Input);
-  if (Decoded.Encoding == TEncoding::Utf8 && TUtf8LineRewriter::Handles(Command)) {
+  if (Decoded.Encoding == TEncoding::Utf8 && FindCommand(Command)) {
     uint64_t Lines = 0;
     TUtf8LineRewriter Rewriter(Command, Utf8WidestTrimmedLine(Body, Lines));
     const bool Changed = Rewriter.Rewrite(Body);

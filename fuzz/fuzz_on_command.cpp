@@ -29,6 +29,7 @@
 #include "fuzz/FuzzSupport.h"
 #include "plugin/CommandDriver.h"
 #include "testing/SimEditor.h"
+#include "transforms/CommandTable.h"
 #include "transforms/LineCommands.h"
 
 namespace quillet::fuzz {
@@ -182,7 +183,7 @@ void RunOnce(TFuzzInput& Input) {
   Run.Forward = Sim.Caret() > Sim.Anchor();
   Run.Start = Sim.OffsetToPosition(Sim.SelectionStart(), pkTextLine);
   const auto Id = static_cast<uint8_t>(Answer & 0xFF);
-  Run.Id = Id >= lcSpaces && Id <= lcPadTabs ? Id : 0;
+  Run.Id = FindCommand(Id) ? Id : 0;
   Sim.Faults() = Faults;
   const bool Faulty = Faults.LieAboutLength || Faults.WriteLimit >= 0 || Faults.OmitTerminator ||
                       Faults.ThrowAtMessage > 0;

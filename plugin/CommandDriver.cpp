@@ -1,9 +1,11 @@
 #include "plugin/CommandDriver.h"
 
 #include <algorithm>
+#include <array>
 
 #include "plugin/PluginLibrary.h"
 #include "plugin/PluginLibrary2.h"
+#include "transforms/CommandTable.h"
 #include "transforms/LineCommands.h"
 
 namespace quillet {
@@ -17,30 +19,50 @@ constexpr TMenuEntry Separator() {
   return {TMenuEntryKind::Separator, nullptr, 0, {}};
 }
 
-constexpr TMenuEntry IndentKindMenu[] = {
-    Item(u"半角スペース", lcSpaces),
-    Item(u"全角スペース", lcFullWidth),
-    Item(u"タブ", lcTabs),
-};
-constexpr TMenuEntry IndentDepthMenu[] = {
-    Item(u"x2", lcDouble),
-    Item(u"1/2", lcHalve),
-};
-constexpr TMenuEntry PaddingMenu[] = {
-    Item(u"スペース", lcPad),
-    Item(u"+1タブ", lcPadTabs),
-};
-constexpr TMenuEntry MainMenu[] = {
-    {TMenuEntryKind::Submenu, u"インデント種類変更", 0, IndentKindMenu},
-    {TMenuEntryKind::Submenu, u"インデント数変更", 0, IndentDepthMenu},
-    Separator(),
-    Item(u"インデント削除", lcUnindent),
-    Separator(),
-    Item(u"行末空白削除", lcTrim),
-    {TMenuEntryKind::Submenu, u"行末空白埋め", 0, PaddingMenu},
-    Separator(),
-    Item(u"キャンセル", 0),
-};
+// One item per row of the command table, in its order; each submenu holds a
+// run of them.
+constexpr auto CommandItems = [] {
+  std::array<TMenuEntry, CommandTable.size()> Items{};
+  for (size_t I = 0; I < CommandTable.size(); ++I)
+    Items[I] = Item(CommandTable[I].Label.data(), CommandTable[I].Id);
+  return Items;
+}();
+
+// Lays the menu out from the command table into Menu, when given; returns
+// the number of entries. A row without a heading is an item of the menu
+// itself, and a run of rows under one heading a submenu; a separator stands
+// before each row that starts a group, and before "キャンセル" at the end.
+constexpr size_t LayOutMenu(TMenuEntry* Menu) {
+  size_t Count = 0;
+  const auto Add = [&](const TMenuEntry& Entry) {
+    if (Menu) Menu[Count] = Entry;
+    ++Count;
+  };
+  for (size_t I = 0; I < CommandTable.size();) {
+    const TCommandInfo& Row = CommandTable[I];
+    if (Row.StartsGroup && I > 0) Add(Separator());
+    size_t End = I + 1;
+    if (!Row.Heading.empty()) {
+      while (End < CommandTable.size() && CommandTable[End].Heading == Row.Heading &&
+             !CommandTable[End].StartsGroup)
+        ++End;
+      Add({TMenuEntryKind::Submenu, Row.Heading.data(), 0,
+           std::span<const TMenuEntry>(CommandItems.data() + I, End - I)});
+    } else {
+      Add(CommandItems[I]);
+    }
+    I = End;
+  }
+  Add(Separator());
+  Add(Item(CancelLabel.data(), 0));
+  return Count;
+}
+
+constexpr auto MainMenu = [] {
+  std::array<TMenuEntry, LayOutMenu(nullptr)> Menu{};
+  LayOutMenu(Menu.data());
+  return Menu;
+}();
 
 int32_t LineLength(THostEditor& Host, int32_t Line) {
   return static_cast<int32_t>(GetLineText(Host, Line).size());
@@ -55,7 +77,7 @@ void RunCommandMenu(THostEditor& Host, TPluginUI& UI) {
   // Only the low byte carries the identifier; anything outside the menu's
   // commands is no command.
   const auto Id = static_cast<uint8_t>(UI.TrackCommandMenu(CommandMenu()) & 0xFF);
-  if (Id >= lcSpaces && Id <= lcPadTabs) {
+  if (FindCommand(Id)) {
     if (NoSelection)
       RunCommand(Host, hcSelectLine);
     else

@@ -37,6 +37,7 @@
 #include <exception>
 #include <iterator>
 
+#include "QuilletVersion.h"
 #include "plugin/CommandDriver.h"
 #include "plugin/HostMessages.h"
 #include "plugin/Win32Host.h"
@@ -48,7 +49,7 @@ namespace {
 
 // Both in code page 932; plain ASCII, so the bytes are the characters.
 constexpr char NameString[] = "Quillet";
-constexpr char VersionString[] = "Version 3.8.1";
+constexpr char VersionString[] = "Version " QUILLET_VERSION;
 // The name widened to UTF-16, for message box captions.
 constexpr char16_t NameCaption[] = u"Quillet";
 

@@ -24,11 +24,13 @@ PositionPair GetPosition(THostEditor& Host, uint32_t Msg, TPositionKind Kind) {
 }
 
 // The two-call text protocol. Fetch(Size, Buffer) sends one call; Size 0 with
-// a null buffer asks for the length.
+// a null buffer asks for the length. The second call goes out for a length
+// of 0 too, with size 0 and a buffer of one unit: the editor may expect it
+// (an empty selection, an empty line).
 template <typename FetchFn>
 String FetchText(FetchFn Fetch) {
   const intptr_t Length = Fetch(0, nullptr);
-  if (Length <= 0) return String();
+  if (Length < 0) return String();
   if (Length > MaxHostTextLength)
     throw EHostError("エディタから受け取ったテキストの長さが不正です");
   // Zero-filled, so units the editor leaves unwritten read as the end.

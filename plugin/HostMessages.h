@@ -102,9 +102,10 @@ TViewRecord GetViewRecord(THostEditor& Host);
 void SetViewRecord(THostEditor& Host, const TViewRecord& View);
 
 // The two-call text protocol: ask for the length, then fetch into a buffer of
-// that length plus a terminator. Keeps what precedes the first NUL. A
-// negative length reads as empty; a length above MaxHostTextLength raises
-// EHostError. The buffer is never read or written past its end.
+// that length plus a terminator, a length of 0 included. Keeps what precedes
+// the first NUL. A negative length reads as empty, with no second call; a
+// length above MaxHostTextLength raises EHostError. The buffer is never read
+// or written past its end.
 String GetSelectedText(THostEditor& Host);
 String GetLineText(THostEditor& Host, int32_t Line);
 

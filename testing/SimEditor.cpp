@@ -129,6 +129,40 @@ std::string TLoggedMessage::ToString() const {
   return Call() + " = " + std::to_string(static_cast<long long>(Result));
 }
 
+std::string TextProtocolBreach(const std::vector<TLoggedMessage>& Log) {
+  const auto IsText = [](const TLoggedMessage& M) {
+    return M.Msg == MsgGetSelectedText || M.Msg == MsgGetLineText;
+  };
+  // What a line request's Detail starts with: "line L size S".
+  const auto Request = [](const TLoggedMessage& M, intptr_t Size) {
+    const size_t SizeAt = M.Detail.find(" size ");
+    return M.Detail.substr(0, SizeAt) + " size " + std::to_string(Size);
+  };
+  const auto SizeOf = [&](const TLoggedMessage& M) {
+    return M.Msg == MsgGetSelectedText ? std::to_string(M.WParam)
+                                       : M.Detail.substr(0, M.Detail.find(" ->"));
+  };
+  for (size_t I = 0; I < Log.size(); ++I) {
+    const TLoggedMessage& M = Log[I];
+    if (!IsText(M)) continue;
+    const std::string Where = "message " + std::to_string(I + 1) + " " + M.Call();
+    if (M.LParam != 0) return Where + ": a second call without its first";
+    const TLoggedMessage* Next = I + 1 < Log.size() ? &Log[I + 1] : nullptr;
+    const bool Second = Next && Next->Msg == M.Msg && Next->LParam != 0;
+    if (M.Result < 0) {
+      if (Second) return Where + ": a second call after a negative length";
+      continue;
+    }
+    if (!Second) return Where + ": no second call for length " + std::to_string(M.Result);
+    const std::string Wanted =
+        M.Msg == MsgGetSelectedText ? std::to_string(M.Result) : Request(M, M.Result);
+    if (SizeOf(*Next) != Wanted)
+      return Where + ": the second call sends " + SizeOf(*Next) + ", not " + Wanted;
+    ++I;
+  }
+  return std::string();
+}
+
 std::string TSimEditor::MessageName(uint32_t Msg) {
   switch (Msg) {
     case MsgQueryCommandEnabled:

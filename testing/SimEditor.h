@@ -71,6 +71,15 @@ struct TSimFaults {
   int32_t ThrowAtMessage = 0;
 };
 
+// The first place where Log breaks the two-call text protocol of
+// MsgGetSelectedText and MsgGetLineText, described; "" when it keeps it. A
+// first call has no buffer (LParam 0). One that is answered with a length n
+// of 0 or more is followed at once by the second call: the same message,
+// with a buffer, size n and, for a line, the same line. One answered with a
+// negative length is followed by no second call. A second call never comes
+// without its first.
+std::string TextProtocolBreach(const std::vector<TLoggedMessage>& Log);
+
 // Renders UTF-16 text for the log: double-quoted UTF-8 with \r, \n, \t, \",
 // \\ and \uXXXX (other control characters, lone surrogates) escaped.
 std::string QuoteText(std::u16string_view Text);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "StringUnit/Matching.h"
+
 #include <map>
 #include <vector>
 
@@ -312,6 +314,20 @@ TEST(CharClass, OtherKindsEmptyTextAndCopies) {
   EXPECT_EQ(FoldToUpperCase(Mixed), Converted(Mixed, ccUpperCase));
   EXPECT_EQ(FoldToUpperCase(u"aｚ\u3000ｶﾞ"), u"AＺ\u3000ｶﾞ");
   EXPECT_EQ(FoldToUpperCase(u""), u"");
+}
+
+// CountOccurrences folds with a table of its own: it must agree with the
+// upper-case conversion on every code unit.
+TEST(CharClass, CountOccurrencesFoldsAsUpperCase) {
+  for (uint32_t U = 0; U < 0x10000; ++U) {
+    const String C(1, static_cast<char16_t>(U));
+    const String Upper = FoldToUpperCase(C);
+    ASSERT_EQ(CountOccurrences(C, Upper, false, true), 1) << U;
+    ASSERT_EQ(CountOccurrences(Upper, C, false, true), 1) << U;
+    if (Upper != C) {
+      ASSERT_EQ(CountOccurrences(C, Upper, false, false), 0) << U;
+    }
+  }
 }
 
 }  // namespace

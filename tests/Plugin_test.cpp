@@ -316,6 +316,7 @@ TEST(OnCommand, RandomDocumentsChangeOnlyTheWidenedLines) {
 
     const std::string Where = "case " + std::to_string(Case) + "\n" + Sim.LogText();
     ASSERT_EQ(Sim.Document(), Expected) << Where;
+    EXPECT_EQ(testing::TextProtocolBreach(Sim.Log()), "") << Where;
     EXPECT_TRUE(Sim.Redraw()) << Where;
     EXPECT_EQ(Sim.View().Value[0], 17);
     EXPECT_EQ(Sim.View().Value[1], 4);
@@ -355,6 +356,61 @@ TEST(OnCommand, RandomDocumentsChangeOnlyTheWidenedLines) {
     WholeReplacements += Whole;
   }
   EXPECT_GT(WholeReplacements, 0);  // the generator reaches the join case
+}
+
+// The text messages of a run, a call with a buffer marked.
+std::vector<std::string> TextCalls(const TSimEditor& Sim) {
+  std::vector<std::string> Calls;
+  for (const testing::TLoggedMessage& M : Sim.Log())
+    if (M.Msg == MsgGetSelectedText || M.Msg == MsgGetLineText)
+      Calls.push_back(M.Call() + (M.LParam != 0 ? " [buffer]" : ""));
+  return Calls;
+}
+
+// Without a selection on an empty line, host command 4136 leaves an empty
+// selection: a length of 0 still gets its second call, size 0 with a buffer.
+// A negative length gets none and reads as empty.
+TEST(HostText, SecondCallForAnEmptyText) {
+  const std::string Line0 = "MsgGetLineText line 0 size 0", Line1 = "MsgGetLineText line 1 size 0";
+  const std::string Selected = "MsgGetSelectedText size 0";
+  const std::string Fetched = Selected + " -> \"\" [buffer]";
+  struct Row {
+    const char* Name;
+    std::u16string Document;
+    int32_t Caret;
+    uint8_t Command;
+    bool NegativeSelection;  // the editor answers -1 for the selection's length
+    std::vector<std::string> Expected;
+  };
+  const Row Rows[] = {
+      {"empty last line, unindent",
+       u"a\r\n",
+       3,
+       lcUnindent,
+       false,
+       {Line1, Line1 + " [buffer]", Selected, Fetched, Selected, Fetched, Line1,
+        Line1 + " [buffer]"}},
+      {"empty document, trim",
+       u"",
+       0,
+       lcTrim,
+       false,
+       {Line0, Line0 + " [buffer]", Selected, Fetched, Selected, Fetched}},
+      {"negative length", u"", 0, lcTabs, true, {Line0, Line0 + " [buffer]", Selected, Selected}},
+  };
+  for (const Row& R : Rows) {
+    TSimEditor Sim(R.Document);
+    Sim.Select(R.Caret, R.Caret);
+    Sim.Faults().TextMessage = MsgGetSelectedText;
+    Sim.Faults().LieAboutLength = R.NegativeSelection;
+    Sim.Faults().ReportedLength = -1;
+    Sim.ClearLog();
+    TScriptedUI UI(R.Command);
+    OnCommand(Sim, UI);
+    EXPECT_EQ(TextCalls(Sim), R.Expected) << R.Name << "\n" << Sim.LogText();
+    EXPECT_EQ(Sim.Document(), R.Document) << R.Name;
+    EXPECT_EQ(testing::TextProtocolBreach(Sim.Log()), "") << R.Name;
+  }
 }
 
 TEST(HostText, DefendsAgainstLyingEditors) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 #include <stdexcept>
 
@@ -358,6 +359,56 @@ TEST(SimEditorTextProtocol, AnswersWithAndWithoutFaults) {
   E.Select(0, 2);  // a negative size writes nothing at all
   EXPECT_EQ(E.Send(MsgGetSelectedText, static_cast<uintptr_t>(-1), Addr(Buffer.data())), 0);
   EXPECT_EQ(Buffer, Line + u"\r\n\0##"s);
+}
+
+TEST(SimEditorLog, TextProtocolBreaches) {
+  char16_t Buffer[8];
+  const auto Selected = [&](TSimEditor& E, uintptr_t Size, bool WithBuffer) {
+    E.Send(MsgGetSelectedText, Size, WithBuffer ? Addr(Buffer) : 0);
+  };
+  const auto Line = [&](TSimEditor& E, int32_t Index, int32_t Size, bool WithBuffer) {
+    TLineTextRequest R{Size, 1, Index};
+    E.Send(MsgGetLineText, WAddr(&R), WithBuffer ? Addr(Buffer) : 0);
+  };
+  struct Row {
+    const char* Name;
+    std::function<void(TSimEditor&)> Calls;
+    std::string Breach;  // a part of the description; "" for none
+  };
+  const Row Rows[] = {
+      {"both calls of each",
+       [&](TSimEditor& E) { FetchText(E, MsgGetSelectedText), FetchText(E, MsgGetLineText, 1); },
+       ""},
+      {"an empty line's two calls",
+       [&](TSimEditor& E) { Line(E, 2, 0, false), Line(E, 2, 0, true); }, ""},
+      {"first call alone", [&](TSimEditor& E) { Selected(E, 0, false); },
+       "no second call for length 3"},
+      {"empty line, first call alone",
+       [&](TSimEditor& E) { Line(E, 2, 0, false), Selected(E, 0, false); },
+       "no second call for length 0"},
+      {"wrong size", [&](TSimEditor& E) { Selected(E, 0, false), Selected(E, 2, true); },
+       "sends 2, not 3"},
+      {"another line", [&](TSimEditor& E) { Line(E, 1, 0, false), Line(E, 0, 2, true); },
+       "sends line 0 size 2, not line 1 size 2"},
+      {"second call alone", [&](TSimEditor& E) { Selected(E, 3, true); }, "without its first"},
+      {"second call after a negative length",
+       [&](TSimEditor& E) {
+         E.Faults().LieAboutLength = true;
+         E.Faults().ReportedLength = -1;
+         Selected(E, 0, false), Selected(E, 0, true);
+       },
+       "after a negative length"},
+  };
+  for (const Row& R : Rows) {
+    TSimEditor E(u"a\r\nbc\r\n");
+    E.Select(0, 3);
+    R.Calls(E);
+    const std::string Breach = TextProtocolBreach(E.Log());
+    if (R.Breach.empty())
+      EXPECT_EQ(Breach, "") << R.Name;
+    else
+      EXPECT_NE(Breach.find(R.Breach), std::string::npos) << R.Name << ": " << Breach;
+  }
 }
 
 TEST(SimEditorFaults, ThrowsAtTheNthMessageOnly) {

@@ -469,8 +469,7 @@ TFilterResult TBlockFilter::RunOnce(TBlockSink* Sink, bool StopAtChange) {
     }
   }
   TLineBlockReader Blocks(Input_, Bom_.size(), Encoding_, Pads() ? PadReadSize_ : BlockSize_);
-  if (Encoding_ == TEncoding::Utf8 && !Transform_.IsConversion &&
-      TUtf8LineRewriter::Handles(Transform_.Id)) {
+  if (Encoding_ == TEncoding::Utf8 && !Transform_.IsConversion) {
     return RunUtf8(Blocks, Sink, StopAtChange);
   }
   TFilterResult Result;

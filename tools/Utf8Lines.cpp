@@ -280,10 +280,6 @@ String LineOfWidth(int32_t Width) {
 TUtf8LineRewriter::TUtf8LineRewriter(uint8_t Command, int32_t Widest)
     : Command_(Command), Widest_(Widest) {}
 
-bool TUtf8LineRewriter::Handles(uint8_t Command) {
-  return Command >= lcSpaces && Command <= lcPadTabs;
-}
-
 bool TUtf8LineRewriter::Rewrite(std::string_view Block) {
   OutputSize_ = 0;
   Copied_ = Block.data();

@@ -38,11 +38,9 @@ String LineOfWidth(int32_t Width);
 
 class TUtf8LineRewriter {
  public:
-  // Command: 1 to 9 (Handles). Commands 8 and 9 pad against Widest, the
-  // widest trimmed line of the whole text.
+  // Command: a line command, 1 to 9. Commands 8 and 9 pad against Widest,
+  // the widest trimmed line of the whole text.
   explicit TUtf8LineRewriter(uint8_t Command, int32_t Widest = 0);
-
-  static bool Handles(uint8_t Command);
 
   // Rewrites Block, valid UTF-8 made of whole lines. True when the text
   // changes; Result() then holds the new bytes until the next call. Commands

@@ -31,11 +31,13 @@
 #include <string_view>
 #include <vector>
 
+#include "QuilletVersion.h"
 #include "StringUnit/CharClass.h"
 #include "tools/BlockFilter.h"
 #include "tools/FileIO.h"
 #include "tools/InPlace.h"
 #include "tools/TextEncoding.h"
+#include "transforms/CommandTable.h"
 #include "transforms/LineCommands.h"
 
 namespace quillet {
@@ -49,28 +51,6 @@ constexpr std::string_view StdinName = "<stdin>";
 constexpr std::string_view StdoutName = "<stdout>";
 // The operand that stands for standard input.
 constexpr std::string_view StdinOperand = "-";
-
-struct TCommandInfo {
-  uint8_t Id;
-  std::string_view Name;
-  StringView Heading;  // the submenu holding the item; empty at the top level
-  StringView Label;    // the menu text
-  std::string_view Summary;
-};
-
-constexpr TCommandInfo Commands[] = {
-    {1, "spaces", u"インデント種類変更", u"半角スペース",
-     "convert the indent to half-width spaces"},
-    {2, "fullwidth", u"インデント種類変更", u"全角スペース",
-     "convert the indent to full-width spaces"},
-    {3, "tabs", u"インデント種類変更", u"タブ", "convert the indent to tabs"},
-    {4, "double", u"インデント数変更", u"x2", "double the indent"},
-    {5, "halve", u"インデント数変更", u"1/2", "halve the indent"},
-    {6, "unindent", u"", u"インデント削除", "remove the indent"},
-    {7, "trim", u"", u"行末空白削除", "remove the blanks at the line ends"},
-    {8, "pad", u"行末空白埋め", u"スペース", "pad line ends with spaces to the widest line"},
-    {9, "pad-tabs", u"行末空白埋め", u"+1タブ", "pad line ends with tabs past the widest line"},
-};
 
 // A character-class conversion, offered by name only.
 struct TConversionInfo {
@@ -129,7 +109,7 @@ void PrintError(std::string_view Subject, std::string_view Message) {
 }
 
 std::optional<TTransform> ParseCommand(std::string_view Arg) {
-  for (const TCommandInfo& Command : Commands) {
+  for (const TCommandInfo& Command : CommandTable) {
     if (Arg == Command.Name || Arg == std::to_string(Command.Id)) {
       return TTransform{false, Command.Id};
     }
@@ -228,7 +208,7 @@ std::string HelpText() {
       "and writes the result to standard output.\n\n"
       "COMMAND, by number or name, with its label in the editor's menu:\n";
   StringView Heading;
-  for (const TCommandInfo& Command : Commands) {
+  for (const TCommandInfo& Command : CommandTable) {
     if (!Command.Heading.empty() && Command.Heading != Heading) {
       Help += "  " + Utf8(Command.Heading) + "\n";
     }

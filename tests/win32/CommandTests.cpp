@@ -204,6 +204,17 @@ void TestCommand(const TPlugin& Plugin, THostWindow& Window, const TSetup& Setup
                              ? std::vector<uintptr_t>{hcSelectLine, hcCancelSelection}
                              : std::vector<uintptr_t>{}),
         "host commands 4136 and 4187 run exactly when nothing is selected");
+  CheckEqual(testing::TextProtocolBreach(Sim.Log()), std::string(), "the two-call text protocol");
+  // Host command 4136 on an empty last line, or in an empty document, leaves
+  // an empty selection: its text still comes with the second call, size 0.
+  TSimEditor Probe(Document, Wrap);
+  Probe.Select(Run.Anchor, Run.Caret);
+  if (!Probe.HasSelection()) Probe.Send(MsgRunCommand, hcSelectLine, 0);
+  const auto EmptyFetches = std::count_if(Sim.Log().begin(), Sim.Log().end(), [](const auto& M) {
+    return M.Msg == MsgGetSelectedText && M.WParam == 0 && M.LParam != 0;
+  });
+  CheckEqual(EmptyFetches > 0, !Probe.HasSelection(),
+             "an empty selection's text fetched with size 0 and a buffer");
   CheckMenu(Window.LastMenu(), Cursor, Command);
 }
 

@@ -15,6 +15,8 @@ constexpr UINT_PTR TickTimer = 1;
 constexpr UINT TickMilliseconds = 10;
 constexpr ULONGLONG AnswerTimeout = 10000;
 constexpr int MaxMenuKeys = 40;
+// How long a menu held on an item stands still before it is shown.
+constexpr ULONGLONG HoldMilliseconds = 500;
 constexpr UINT FirstHostMessage = 2049;
 constexpr UINT LastHostMessage = 2100;
 
@@ -186,7 +188,8 @@ THostWindow::~THostWindow() {
   UnregisterClassW(WindowClass, GetModuleHandleW(nullptr));
 }
 
-void THostWindow::ExpectMenu(UINT Command, bool Dismiss, POINT Cursor) {
+void THostWindow::ExpectMenu(UINT Command, bool Dismiss, POINT Cursor,
+                             std::function<void()> AtItem) {
   if (boxSeen_) {
     // The focus changes of a message box can reach the window late and
     // cancel the next menu.
@@ -198,6 +201,8 @@ void THostWindow::ExpectMenu(UINT Command, bool Dismiss, POINT Cursor) {
   menuDeadline_ = GetTickCount64() + AnswerTimeout;
   wantedCommand_ = Command;
   dismiss_ = Dismiss;
+  atItem_ = std::move(AtItem);
+  heldSince_ = 0;
   menu_ = {};
 }
 
@@ -353,6 +358,15 @@ void THostWindow::StepMenu() {
     PressKey(VK_DOWN);
   } else if (Level + 1 < Path->size()) {
     PressKey(VK_RIGHT);
+  } else if (atItem_) {
+    // Held on the item: the menu paints meanwhile, then is shown and closed.
+    if (heldSince_ == 0) heldSince_ = GetTickCount64();
+    if (GetTickCount64() - heldSince_ < HoldMilliseconds) return;
+    const std::function<void()> Show = std::move(atItem_);
+    atItem_ = nullptr;
+    Show();
+    dismiss_ = true;
+    PressKey(VK_ESCAPE);
   } else {
     PressKey(VK_RETURN);
     answeredMenu_ = true;

@@ -67,8 +67,10 @@ class THostWindow {
   // The user's answer to the next popup menu: with the mouse cursor moved
   // to Cursor, walk to the item with identifier Command (the first one,
   // searching submenus) with the arrow keys and press Enter; or press Escape
-  // when Dismiss is set.
-  void ExpectMenu(UINT Command, bool Dismiss, POINT Cursor);
+  // when Dismiss is set. With AtItem, the walk stops on the item instead:
+  // once the menu has stood still for a moment, its submenu open and the
+  // item highlighted, AtItem is called and the menu dismissed.
+  void ExpectMenu(UINT Command, bool Dismiss, POINT Cursor, std::function<void()> AtItem = nullptr);
   // The user's answer to the next message box: click the button Button.
   // A menu and a box can be expected at the same time: the menu comes first.
   void ExpectBox(int Button);
@@ -102,6 +104,8 @@ class THostWindow {
   bool inMenuLoop_ = false;
   std::vector<HMENU> openSubmenus_;
   bool answeredMenu_ = false;
+  std::function<void()> atItem_;
+  ULONGLONG heldSince_ = 0;
   TMenuSession menu_;
   // Box plan.
   bool boxArmed_ = false;

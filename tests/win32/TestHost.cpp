@@ -1,10 +1,12 @@
-// Usage: quillet_testhost [path of quillet.dll] [--demo SAMPLE COMMAND | --bench LINES]
+// Usage: quillet_testhost [path of quillet.dll]
+//                         [--demo SAMPLE COMMAND | --bench LINES | --picture FILE.bmp]
 // Without an argument the DLL is looked for beside the program. Prints every
 // failed check and closes with "N passed, M failed"; exit code 0 only when
 // every check passed. With --demo it runs the menu's COMMAND (1 to 9) on the
 // whole of the UTF-8 file SAMPLE instead and shows the text before and after.
 // With --bench it times OnCommand on the write-back benchmark's text of LINES
-// lines instead (Bench.cpp); exit code 0 when the text came out right.
+// lines instead (Bench.cpp); exit code 0 when the text came out right. With
+// --picture it saves a picture of the open menu instead (Picture.cpp).
 #include <windows.h>
 
 #include <cstdio>
@@ -43,7 +45,7 @@ void Timed(const char* Group, F Tests) {
 }
 
 int Run(const std::wstring& Path, const wchar_t* DemoSample, UINT DemoCommand,
-        const wchar_t* BenchLines) {
+        const wchar_t* BenchLines, const wchar_t* PicturePath) {
   std::printf("test host: %d-bit, ANSI code page %u\n", static_cast<int>(sizeof(void*) * 8),
               GetACP());
   CheckEqual(GetACP(), 932u, "the system's ANSI code page (run under a Japanese locale)");
@@ -66,6 +68,7 @@ int Run(const std::wstring& Path, const wchar_t* DemoSample, UINT DemoCommand,
   Complete &= Resolve(Plugin.Module, "PlugInProc", Plugin.PlugInProc);
   if (Complete && DemoSample) return RunDemo(Plugin, Window, DemoSample, DemoCommand);
   if (Complete && BenchLines) return RunBench(Plugin, Window, std::wcstol(BenchLines, nullptr, 10));
+  if (Complete && PicturePath) return RunPicture(Plugin, Window, PicturePath);
   if (Complete) {
     Timed("queries", [&] { TestQueries(Plugin, Window); });  // first: no event value stored yet
     Timed("module", [&] { TestModule(Plugin); });
@@ -83,9 +86,10 @@ int wmain(int Argc, wchar_t** Argv) {
   try {
     const bool Demo = Argc == 5 && std::wcscmp(Argv[2], L"--demo") == 0;
     const bool Bench = Argc == 4 && std::wcscmp(Argv[2], L"--bench") == 0;
+    const bool Picture = Argc == 4 && std::wcscmp(Argv[2], L"--picture") == 0;
     return Run(Argc > 1 ? Argv[1] : DefaultLibraryPath(), Demo ? Argv[3] : nullptr,
                Demo ? static_cast<UINT>(std::wcstoul(Argv[4], nullptr, 10)) : 0,
-               Bench ? Argv[3] : nullptr);
+               Bench ? Argv[3] : nullptr, Picture ? Argv[3] : nullptr);
   } catch (const std::exception& Failure) {
     std::printf("test host aborted: %s\n", Failure.what());
     return 2;

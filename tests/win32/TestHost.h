@@ -38,6 +38,10 @@ void TestHostile(const TPlugin& Plugin, THostWindow& Window);
 // after, blanks made visible.
 int RunDemo(const TPlugin& Plugin, THostWindow& Window, const std::wstring& SamplePath,
             UINT Command);
+// Opens the command menu through OnCommand and holds it with its first
+// submenu open, copies it from the screen into a 24-bit bitmap file at
+// PicturePath, and dismisses it; 0 when the picture was saved.
+int RunPicture(const TPlugin& Plugin, THostWindow& Window, const std::wstring& PicturePath);
 // Times OnCommand on the write-back benchmark's text of Lines lines, all
 // selected, and checks the result; prints the figures and OK or FAIL.
 int RunBench(const TPlugin& Plugin, THostWindow& Window, long Lines);
