@@ -1,0 +1,51 @@
+// The filter's command line: its options and operands, its help, and how
+// it reports a problem.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/BlockFilter.h"
+#include "tools/TextEncoding.h"
+
+namespace quillet {
+
+enum TExitStatus : int { esOk = 0, esIoError = 1, esBadInput = 2 };
+
+inline constexpr std::string_view ProgramName = "quillet";
+// The operand that stands for standard input.
+inline constexpr std::string_view StdinOperand = "-";
+
+// Bytes read at a time: what bounds the memory that an input needs, besides
+// its longest line. The environment variable QUILLET_BLOCK_SIZE sets it, for
+// tests that put block boundaries everywhere.
+inline constexpr size_t DefaultBlockSize = size_t{1} << 20;
+
+struct TOptions {
+  TTransform Transform;
+  size_t BlockSize = DefaultBlockSize;
+  TEncoding Encoding = TEncoding::Auto;
+  bool InPlace = false;
+  std::vector<std::string> Files;
+};
+
+enum class TAction { Run, Help, Version, Usage };
+
+struct TParsedArguments {
+  TAction Action = TAction::Run;
+  TOptions Options;
+  std::string Problem;  // for Usage
+};
+
+TParsedArguments ParseArguments(int Argc, char** Argv);
+
+std::string UsageLine();
+std::string HelpText();
+
+// "quillet: Subject: Message" on standard error.
+void PrintError(std::string_view Subject, std::string_view Message);
+
+}  // namespace quillet
