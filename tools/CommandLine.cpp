@@ -95,7 +95,7 @@ TParsedArguments ParseArguments(int Argc, char** Argv) {
     } else if (Arg == "--version") {
       return {TAction::Version, {}, {}};
     } else if (Arg == "-i" || Arg == "--in-place") {
-      Options.InPlace = true;
+      Options.Mode = TOutputMode::InPlace;
     } else if (Arg == "-e" || Arg == "--encoding" || Arg.starts_with("--encoding=")) {
       std::string_view Name;
       if (Arg.starts_with("--encoding=")) {
@@ -117,8 +117,8 @@ TParsedArguments ParseArguments(int Argc, char** Argv) {
   if (!Transform) return UsageError("unknown command '" + Operands.front() + "'");
   Options.Transform = *Transform;
   Options.Files.assign(Operands.begin() + 1, Operands.end());
-  if (Options.InPlace && Options.Files.empty()) return UsageError("--in-place needs a FILE");
-  if (Options.InPlace &&
+  if (Options.Mode == TOutputMode::InPlace && Options.Files.empty()) return UsageError("--in-place needs a FILE");
+  if (Options.Mode == TOutputMode::InPlace &&
       std::find(Options.Files.begin(), Options.Files.end(), StdinOperand) != Options.Files.end()) {
     return UsageError("--in-place cannot rewrite standard input ('-')");
   }

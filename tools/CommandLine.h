@@ -24,11 +24,34 @@ inline constexpr std::string_view StdinOperand = "-";
 // tests that put block boundaries everywhere.
 inline constexpr size_t DefaultBlockSize = size_t{1} << 20;
 
+// What becomes of each input.
+enum class TOutputMode : uint8_t {
+  Write,    // the result to standard output
+  InPlace,  // -i: the result back into the file
+  Check,    // --check: each line that would change named; nothing written
+  Diff,     // --diff: a unified diff of what would change; nothing written
+};
+
+// Lines First to Last of an input, 1-based, both included (--lines).
+struct TLineSpan {
+  uint64_t First = 1;
+  uint64_t Last = 1;
+};
+
+inline constexpr int DefaultTabWidth = 4;
+inline constexpr int MaxTabWidth = 64;
+
 struct TOptions {
   TTransform Transform;
   size_t BlockSize = DefaultBlockSize;
   TEncoding Encoding = TEncoding::Auto;
-  bool InPlace = false;
+  TOutputMode Mode = TOutputMode::Write;
+  // -t: 1 to MaxTabWidth; 0 when not given (then .editorconfig's with
+  // EditorConfig, else DefaultTabWidth).
+  int TabWidth = 0;
+  bool EditorConfig = false;  // --editorconfig
+  bool Verbose = false;       // -v: name each file that -i rewrote or left unchanged
+  std::vector<TLineSpan> Lines;  // --lines, in the order given; empty: every line
   std::vector<std::string> Files;
 };
 

@@ -108,7 +108,7 @@ class TFilterRun {
     struct stat Output;
     StdoutIsFile_ = fstat(STDOUT_FILENO, &Output) == 0 && S_ISREG(Output.st_mode);
     if (StdoutIsFile_) Stdout_ = TFileId::Of(Output);
-    if (Options_.InPlace) RemoveTemporaryFilesOnSignals();
+    if (Options_.Mode == TOutputMode::InPlace) RemoveTemporaryFilesOnSignals();
   }
 
   int Run() {
@@ -152,7 +152,7 @@ class TFilterRun {
 
   void FilterFile(const std::string& Path) {
     TInput Input;
-    if (!Options_.InPlace) {
+    if (Options_.Mode != TOutputMode::InPlace) {
       if (const int Error = Input.OpenFile(Path)) return FailSystem(Path, "cannot read", Error);
       return FilterInput(Path, Input, nullptr);
     }
