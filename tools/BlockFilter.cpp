@@ -148,12 +148,13 @@ TFilterResult TBlockFilter::Start() {
   }
   Head.resize(Held);
   const TByteOrderMark Any = FindByteOrderMark(Head, TEncoding::Auto);
-  if (Requested_ != TEncoding::Auto && Any.Length > 0 && Any.Encoding != Requested_) {
+  const TByteOrderMark Mark = FindByteOrderMark(Head, Requested_);
+  if (Requested_ != TEncoding::Auto && Any.Length > 0 && Mark.Length == 0) {
     TFilterResult Conflict{TFilterOutcome::MarkConflict};
     Conflict.Mark = Any.Encoding;
     return Conflict;
   }
-  const TByteOrderMark Mark = FindByteOrderMark(Head, Requested_);
+  if (Requested_ == TEncoding::Utf16 && Mark.Length == 0) return {TFilterOutcome::MissingMark};
   Bom_ = Head.substr(0, Mark.Length);
   Encoding_ = Mark.Encoding;
   if (Encoding_ != TEncoding::Auto) return {};

@@ -55,6 +55,7 @@ enum class TFilterOutcome : uint8_t {
   Invalid,      // Offset: the first byte that decodes to no character
   Binary,       // Offset: a NUL in an input read with auto and without a mark
   MarkConflict, // Mark: the input's byte-order mark is not the requested encoding's
+  MissingMark,  // UTF-16 of either byte order was asked for, and no UTF-16 mark starts the input
   Unencodable,  // a character of the result has no form in the encoding
 };
 
@@ -89,7 +90,7 @@ class TBlockFilter {
   TBlockFilter(TInput& Input, const TTransform& Transform, TEncoding Requested, size_t BlockSize);
 
   // Reads the byte-order mark, refusing one that contradicts the requested
-  // encoding, and with auto and no mark looks at where the zero bytes of the
+  // encoding, or its absence when that is UTF-16 of either byte order, and with auto and no mark looks at where the zero bytes of the
   // start lie: none, text in a byte encoding; UTF-16 text, UTF-16 of that
   // byte order; else binary data, refused. Needed before the passes.
   TFilterResult Start();

@@ -489,15 +489,21 @@ bool EncodeCp932(StringView Text, std::string& Bytes) {
 }  // namespace
 
 std::optional<TEncoding> ParseEncodingName(std::string_view Name) {
-  std::string Lower(Name);
-  std::transform(Lower.begin(), Lower.end(), Lower.begin(),
-                 [](unsigned char C) { return static_cast<char>(std::tolower(C)); });
-  if (Lower == "auto") return TEncoding::Auto;
-  if (Lower == "utf-8") return TEncoding::Utf8;
-  if (Lower == "utf-16le") return TEncoding::Utf16LE;
-  if (Lower == "utf-16be") return TEncoding::Utf16BE;
-  if (Lower == "cp932") return TEncoding::Cp932;
+  // ASCII letters alone, whatever the locale.
+  const auto Lower = [](char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C + 32) : C; };
+  for (const TEncodingName& Known : EncodingNames) {
+    if (std::ranges::equal(Name, Known.Name, {}, Lower)) return Known.Encoding;
+  }
   return std::nullopt;
+}
+
+std::string EncodingNameList() {
+  std::string List;
+  for (const TEncodingName& Known : EncodingNames) {
+    if (!List.empty()) List += ", ";
+    List += Known.Name;
+  }
+  return List;
 }
 
 const char* EncodingName(TEncoding Encoding) {
@@ -510,6 +516,8 @@ const char* EncodingName(TEncoding Encoding) {
       return "UTF-16BE";
     case TEncoding::Cp932:
       return "CP932";
+    case TEncoding::Utf16:
+      return "UTF-16";
     default:
       return "auto";
   }
@@ -517,7 +525,9 @@ const char* EncodingName(TEncoding Encoding) {
 
 TByteOrderMark FindByteOrderMark(std::string_view Bytes, TEncoding Requested) {
   for (const TEncoding Marked : {TEncoding::Utf8, TEncoding::Utf16LE, TEncoding::Utf16BE}) {
-    if ((Requested == TEncoding::Auto || Requested == Marked) && Bytes.starts_with(BomOf(Marked))) {
+    const bool Accepted = Requested == TEncoding::Auto || Requested == Marked ||
+                          (Requested == TEncoding::Utf16 && Marked != TEncoding::Utf8);
+    if (Accepted && Bytes.starts_with(BomOf(Marked))) {
       return {Marked, BomOf(Marked).size()};
     }
   }
@@ -616,6 +626,10 @@ TDecodedText DecodeInput(std::string_view Bytes, TEncoding Requested) {
     if (DecodeUtf8(Bytes, Result.Text) == NoError) return Result;
     Result.Text.clear();
     Result.Encoding = TEncoding::Cp932;
+  }
+  if (Result.Encoding == TEncoding::Utf16) {
+    Result.ErrorOffset = 0;
+    return Result;
   }
   const size_t Error = DecodeText(Bytes.substr(Result.BomLength), Result.Encoding, Result.Text);
   if (Error != NoError) Result.ErrorOffset = Result.BomLength + Error;

@@ -15,10 +15,31 @@
 
 namespace quillet {
 
-enum class TEncoding : uint8_t { Auto, Utf8, Utf16LE, Utf16BE, Cp932 };
+// Utf16 is only ever asked for, never the encoding of a text: UTF-16 with a
+// byte-order mark, in either byte order, which the mark then settles.
+enum class TEncoding : uint8_t { Auto, Utf8, Utf16LE, Utf16BE, Cp932, Utf16 };
 
-// "auto", "utf-8", "utf-16le", "utf-16be" or "cp932", in any letter case.
+// A name that --encoding takes, in any letter case.
+struct TEncodingName {
+  std::string_view Name;
+  TEncoding Encoding;
+};
+
+// Every name, in the order that the help and the messages list them: each
+// encoding's own name first, then its aliases.
+inline constexpr TEncodingName EncodingNames[] = {
+    {"auto", TEncoding::Auto},         {"utf-8", TEncoding::Utf8},
+    {"utf8", TEncoding::Utf8},         {"utf-16", TEncoding::Utf16},
+    {"utf-16le", TEncoding::Utf16LE},  {"utf-16be", TEncoding::Utf16BE},
+    {"cp932", TEncoding::Cp932},       {"sjis", TEncoding::Cp932},
+    {"shift_jis", TEncoding::Cp932},   {"shift-jis", TEncoding::Cp932},
+    {"windows-31j", TEncoding::Cp932}, {"ms932", TEncoding::Cp932},
+};
+
+// One of EncodingNames, in any letter case.
 std::optional<TEncoding> ParseEncodingName(std::string_view Name);
+// EncodingNames' names, joined by ", ".
+std::string EncodingNameList();
 // The name that error messages use: "UTF-8", "UTF-16LE", ...
 const char* EncodingName(TEncoding Encoding);
 
@@ -35,8 +56,9 @@ struct TByteOrderMark {
 constexpr size_t MaxByteOrderMarkLength = 3;
 
 // The mark at the start of Bytes as Requested accepts it: with Auto any of the
-// UTF-8, UTF-16LE and UTF-16BE marks, with a UTF encoding its own only, with
-// CP932 none. Without an accepted mark, Length is 0 and Encoding is Requested.
+// UTF-8, UTF-16LE and UTF-16BE marks, with Utf16 either UTF-16 mark, with a
+// UTF encoding of one byte order its own only, with CP932 none. Without an
+// accepted mark, Length is 0 and Encoding is Requested.
 TByteOrderMark FindByteOrderMark(std::string_view Bytes, TEncoding Requested);
 
 struct TDecodedText {
@@ -84,8 +106,9 @@ size_t FindNul(std::string_view Bytes, TEncoding Encoding);
 
 // Decodes a whole input. With Requested Auto, a byte-order mark decides
 // between UTF-8, UTF-16LE and UTF-16BE; without one, valid UTF-8 is UTF-8 and
-// anything else CP932. A forced UTF encoding recognises its own mark only.
-// On an error, Text is unspecified. Throws std::runtime_error when the system
+// anything else CP932. A forced UTF encoding recognises its own mark only;
+// Utf16 needs one of the UTF-16 marks, and without one the input is invalid
+// at offset 0. On an error, Text is unspecified. Throws std::runtime_error when the system
 // has no CP932 conversion.
 TDecodedText DecodeInput(std::string_view Bytes, TEncoding Requested);
 

@@ -273,6 +273,12 @@ class TFilterRun {
                  " byte-order mark, but --encoding says " + Encoding,
              esBadInput);
         break;
+      case TFilterOutcome::MissingMark:
+        Fail(Subject,
+             "it starts with no UTF-16 byte-order mark, which --encoding utf-16 needs "
+             "(name the byte order with utf-16le or utf-16be)",
+             esBadInput);
+        break;
       case TFilterOutcome::Unencodable:
         Fail(Subject, "the result cannot be written in " + Encoding, esBadInput);
         break;
