@@ -63,12 +63,24 @@ struct TParsedArguments {
   std::string Problem;  // for Usage
 };
 
+// Options and operands as GNU programs take them (getopt_long): short
+// options cluster and take their values attached or as the next argument,
+// long ones take theirs after '=' or as the next argument and may be
+// shortened to any unambiguous prefix, "--" ends the options, and options
+// may follow the operands. Messages are in the user's language
+// (tools/Messages.h); Argv may be reordered.
 TParsedArguments ParseArguments(int Argc, char** Argv);
 
 std::string UsageLine();
 std::string HelpText();
+// The lines of --version: "quillet (Quillet) VERSION", then the copyright
+// and the license.
+std::string VersionText();
 
 // "quillet: Subject: Message" on standard error.
 void PrintError(std::string_view Subject, std::string_view Message);
+// "quillet: Problem", the usage line and where to find help, on standard
+// error.
+void PrintUsageError(std::string_view Problem);
 
 }  // namespace quillet

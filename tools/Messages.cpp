@@ -35,7 +35,7 @@ void StartMessages() {
   setlocale(LC_NUMERIC, "C");
   const std::string Folder = ProgramFolder();
   std::string Catalogs = QUILLET_LOCALEDIR;
-  for (const std::string Candidate : {Folder + "/../share/locale", Folder + "/locale"}) {
+  for (const std::string& Candidate : {Folder + "/../share/locale", Folder + "/locale"}) {
     if (!Folder.empty() && HoldsCatalog(Candidate)) {
       Catalogs = Candidate;
       break;

@@ -497,15 +497,6 @@ std::optional<TEncoding> ParseEncodingName(std::string_view Name) {
   return std::nullopt;
 }
 
-std::string EncodingNameList() {
-  std::string List;
-  for (const TEncodingName& Known : EncodingNames) {
-    if (!List.empty()) List += ", ";
-    List += Known.Name;
-  }
-  return List;
-}
-
 const char* EncodingName(TEncoding Encoding) {
   switch (Encoding) {
     case TEncoding::Utf8:

@@ -38,8 +38,6 @@ inline constexpr TEncodingName EncodingNames[] = {
 
 // One of EncodingNames, in any letter case.
 std::optional<TEncoding> ParseEncodingName(std::string_view Name);
-// EncodingNames' names, joined by ", ".
-std::string EncodingNameList();
 // The name that error messages use: "UTF-8", "UTF-16LE", ...
 const char* EncodingName(TEncoding Encoding);
 

@@ -37,6 +37,7 @@
 #include "tools/CommandLine.h"
 #include "tools/FileIO.h"
 #include "tools/InPlace.h"
+#include "tools/Messages.h"
 #include "tools/TextEncoding.h"
 #include "transforms/CommandTable.h"
 #include "transforms/LineCommands.h"
@@ -315,10 +316,9 @@ int Main(int Argc, char** Argv) {
     case TAction::Help:
       return PrintToStdout(HelpText());
     case TAction::Version:
-      return PrintToStdout("Version " QUILLET_VERSION "\n");
+      return PrintToStdout(VersionText());
     case TAction::Usage:
-      PrintError("error", Parsed.Problem);
-      WriteAll(STDERR_FILENO, UsageLine() + "Try '" + std::string(ProgramName) + " --help'.\n");
+      PrintUsageError(Parsed.Problem);
       return esBadInput;
     case TAction::Run:
       break;
@@ -331,6 +331,7 @@ int Main(int Argc, char** Argv) {
 }  // namespace quillet
 
 int main(int Argc, char** Argv) {
+  quillet::StartMessages();
   try {
     return quillet::Main(Argc, Argv);
   } catch (const std::exception& Error) {

@@ -23,23 +23,30 @@ struct TCommandInfo {
   std::string_view Name;     // the filter's name for it
   StringView Heading;        // the submenu holding it; empty at the top level
   StringView Label;          // its menu text
-  std::string_view Summary;  // its line in the filter's help
+  std::string_view Summary;  // its line in the filter's help (a NUL-terminated literal)
   bool StartsGroup = false;  // a separator stands before it in the menu
 };
 
+// Marks a help line for the filter's message catalog, which collects the
+// arguments of HelpLine; the filter shows each in the user's language.
+constexpr std::string_view HelpLine(std::string_view Text) {
+  return Text;
+}
+
 inline constexpr std::array<TCommandInfo, 9> CommandTable = {{
     {lcSpaces, "spaces", u"インデント種類変更", u"半角スペース",
-     "convert the indent to half-width spaces"},
+     HelpLine("convert the indent to half-width spaces")},
     {lcFullWidth, "fullwidth", u"インデント種類変更", u"全角スペース",
-     "convert the indent to full-width spaces"},
-    {lcTabs, "tabs", u"インデント種類変更", u"タブ", "convert the indent to tabs"},
-    {lcDouble, "double", u"インデント数変更", u"x2", "double the indent"},
-    {lcHalve, "halve", u"インデント数変更", u"1/2", "halve the indent"},
-    {lcUnindent, "unindent", u"", u"インデント削除", "remove the indent", true},
-    {lcTrim, "trim", u"", u"行末空白削除", "remove the blanks at the line ends", true},
-    {lcPad, "pad", u"行末空白埋め", u"スペース", "pad line ends with spaces to the widest line"},
+     HelpLine("convert the indent to full-width spaces")},
+    {lcTabs, "tabs", u"インデント種類変更", u"タブ", HelpLine("convert the indent to tabs")},
+    {lcDouble, "double", u"インデント数変更", u"x2", HelpLine("double the indent")},
+    {lcHalve, "halve", u"インデント数変更", u"1/2", HelpLine("halve the indent")},
+    {lcUnindent, "unindent", u"", u"インデント削除", HelpLine("remove the indent"), true},
+    {lcTrim, "trim", u"", u"行末空白削除", HelpLine("remove the blanks at the line ends"), true},
+    {lcPad, "pad", u"行末空白埋め", u"スペース",
+     HelpLine("pad line ends with spaces to the widest line")},
     {lcPadTabs, "pad-tabs", u"行末空白埋め", u"+1タブ",
-     "pad line ends with tabs past the widest line"},
+     HelpLine("pad line ends with tabs past the widest line")},
 }};
 
 // The last entry of the menu, which runs nothing.

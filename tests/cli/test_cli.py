@@ -430,7 +430,10 @@ class FilterTest(unittest.TestCase):
         self.assertEqual(len(found), len(rows))
         self.assertEqual(found, sorted(found))
         self.assertOk(run(["-h"]), result.stdout)
-        self.assertOk(run(["--version"]), b"Version 3.8.1\n")
+        version = run(["--version"])
+        self.assertEqual((version.returncode, version.stderr), (0, b""))
+        self.assertEqual(version.stdout.splitlines()[0], b"quillet (Quillet) 3.8.1")
+        self.assertIn(b"License MIT", version.stdout)
 
     def test_usage_errors(self):
         cases = [([], None), (["0"], None), (["10"], None), (["Trim"], None),
