@@ -217,6 +217,7 @@ std::string CommandList() {
     Items.push_back(std::to_string(Command.Id) + " " + std::string(Command.Name));
   }
   for (const TConversionInfo& Conversion : Conversions) Items.emplace_back(Conversion.Name);
+  // TRANSLATORS: followed by the list of the commands' numbers and names.
   return Wrapped(_("Commands:"), Items, 79);
 }
 
@@ -224,6 +225,7 @@ std::string CommandList() {
 std::string EncodingList() {
   std::vector<std::string> Names;
   for (const TEncodingName& Known : EncodingNames) Names.emplace_back(Known.Name);
+  // TRANSLATORS: followed by the list of the names that --encoding takes.
   return Wrapped(_("Encodings:"), Names, 79);
 }
 

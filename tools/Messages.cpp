@@ -42,6 +42,9 @@ void StartMessages() {
     }
   }
   bindtextdomain(Domain, Catalogs.c_str());
+  // The output is UTF-8 whatever the locale's character set, as the menu
+  // labels that the help shows are.
+  bind_textdomain_codeset(Domain, "UTF-8");
 }
 
 const char* Translate(const char* Text) {

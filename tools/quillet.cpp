@@ -276,8 +276,8 @@ class TFilterRun {
         break;
       case TFilterOutcome::MissingMark:
         Fail(Subject,
-             "it starts with no UTF-16 byte-order mark, which --encoding utf-16 needs "
-             "(name the byte order with utf-16le or utf-16be)",
+             _("it starts with no UTF-16 byte-order mark, which --encoding utf-16 needs "
+               "(name the byte order with utf-16le or utf-16be)"),
              esBadInput);
         break;
       case TFilterOutcome::Unencodable:

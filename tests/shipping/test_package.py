@@ -82,13 +82,20 @@ class Deb(unittest.TestCase):
         self.assertEqual(files, [
             "usr/bin/quillet", "usr/share/doc/quillet/changelog.Debian.gz",
             "usr/share/doc/quillet/changelog.gz", "usr/share/doc/quillet/copyright",
+            "usr/share/locale/ja/LC_MESSAGES/quillet.mo",
             "usr/share/man/ja/man1/quillet.1.gz", "usr/share/man/man1/quillet.1.gz"])
         self.assertTrue(os.access(os.path.join(self.root, "usr/bin/quillet"), os.X_OK))
 
     def test_filter_runs(self):
         quillet = os.path.join(self.root, "usr/bin/quillet")
         version = run([quillet, "--version"], text=True)
-        self.assertEqual((version.returncode, version.stdout), (0, "Version %s\n" % VERSION))
+        self.assertEqual(version.returncode, 0)
+        self.assertEqual(version.stdout.splitlines()[0], "quillet (Quillet) %s" % VERSION)
+        # The catalog next to the program, in share/locale, is the one it finds.
+        env = {k: v for k, v in os.environ.items() if not k.startswith("LC_")}
+        for lang, usage in (("ja_JP.UTF-8", "使い方: quillet"), ("C.UTF-8", "Usage: quillet")):
+            shown = run([quillet, "--help"], env=dict(env, LANG=lang))
+            self.assertTrue(shown.stdout.decode().startswith(usage), lang)
         tabs = run([quillet, "tabs"], input="      x\r\n\u3000\u3000y\n".encode())
         self.assertEqual((tabs.returncode, tabs.stdout), (0, "\t  x\r\n\ty\n".encode()))
 
@@ -141,7 +148,7 @@ class Deb(unittest.TestCase):
             self.assertEqual(installed.returncode, 0, installed.stderr)
             self.assertEqual(installed_status(), "install ok installed")
             version = run(["/usr/bin/quillet", "--version"], text=True)
-            self.assertEqual(version.stdout, "Version %s\n" % VERSION)
+            self.assertEqual(version.stdout.splitlines()[0], "quillet (Quillet) %s" % VERSION)
             self.assertEqual(run(["man", "-w", "quillet"], text=True).stdout.strip(),
                              "/usr/share/man/man1/quillet.1.gz")
             removed = dpkg(["apt-get", "remove", "-y", "-q", "quillet"])
