@@ -100,6 +100,11 @@ command-line form of the Quillet plug-in for a Windows text editor.")
 
   set(quillet_docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/quillet)
   install(TARGETS quillet RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT filter)
+  # Where bash-completion looks for it by the command's name, under every
+  # prefix in XDG_DATA_DIRS (/usr/local/share and /usr/share by default).
+  install(FILES ${PROJECT_SOURCE_DIR}/completion/quillet.bash
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME quillet
+          COMPONENT filter)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${quillet_package_files}/changelog.gz
                 ${quillet_package_files}/changelog.Debian.gz
           DESTINATION ${quillet_docdir} COMPONENT doc)

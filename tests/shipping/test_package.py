@@ -80,7 +80,8 @@ class Deb(unittest.TestCase):
             os.path.relpath(os.path.join(d, f), self.root)
             for d, _, names in os.walk(self.root) for f in names)
         self.assertEqual(files, [
-            "usr/bin/quillet", "usr/share/doc/quillet/changelog.Debian.gz",
+            "usr/bin/quillet", "usr/share/bash-completion/completions/quillet",
+            "usr/share/doc/quillet/changelog.Debian.gz",
             "usr/share/doc/quillet/changelog.gz", "usr/share/doc/quillet/copyright",
             "usr/share/locale/ja/LC_MESSAGES/quillet.mo",
             "usr/share/man/ja/man1/quillet.1.gz", "usr/share/man/man1/quillet.1.gz"])
