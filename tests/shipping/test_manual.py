@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The filter's manual pages against its --help: every option, command and
 exit status that --help names is in each page, and groff renders each page
-without a warning.
+without a warning. The READMEs' sections on the filter name every option and
+encoding name too.
 
 Usage: test_manual.py PATH_TO_QUILLET MANUAL_PAGE... [-- unittest arguments]
 """
@@ -34,12 +35,24 @@ def section(text, title):
 
 
 def help_options(text):
-    """Every option spelling in the Options block: -i, --in-place, ..."""
+    """Every option spelling in the Options block: -i, --in-place, ... (the
+    lines that carry on a description are no option's)."""
     options = []
     for line in section(text, "Options:"):
+        if not line.strip().startswith("-"):
+            continue
         head = line.strip().split("  ")[0]
         options += re.findall(r"(?<![\w-])--?[A-Za-z][\w-]*", head)
     return options
+
+
+def help_encodings(text):
+    """Every name that the block of encoding names lists."""
+    names = []
+    for line in section(text, "ENC, in any letter case"):
+        if line.startswith("  ") and not line.startswith("   "):
+            names += re.split(r",\s*", re.split(r"\s{2,}", line.strip())[0])
+    return names
 
 
 def help_commands(text):
@@ -95,6 +108,7 @@ class ManualPage(unittest.TestCase):
     def test_help_has_options_and_commands(self):
         # The parsers below must see something, or the checks prove nothing.
         self.assertIn("--in-place", help_options(self.help))
+        self.assertIn("--editorconfig", help_options(self.help))
         self.assertGreaterEqual(len(help_commands(self.help)), 9)
 
     def test_renders_without_warnings(self):
@@ -110,6 +124,15 @@ class ManualPage(unittest.TestCase):
             for option in help_options(self.help):
                 with self.subTest(page=page, option=option):
                     self.assertRegex(options, r"(?<![\w-])%s(?![\w-])" % re.escape(option))
+
+    def test_every_encoding_name(self):
+        names = help_encodings(self.help)
+        self.assertIn("shift_jis", names)
+        for page in PAGES:
+            options = page_section(render(page)[0], "OPTIONS")
+            for name in names:
+                with self.subTest(page=page, name=name):
+                    self.assertRegex(options, r"(?<![\w-])%s(?![\w-])" % re.escape(name))
 
     def test_every_command(self):
         for page in PAGES:
@@ -131,6 +154,34 @@ class ManualPage(unittest.TestCase):
             for status in statuses:
                 with self.subTest(page=page, status=status):
                     self.assertRegex(text, r"(?m)^\s*%s\s" % status)
+
+TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+# Each README and the heading of its section on the filter.
+READMES = [("README.md", "## The command-line filter"), ("README.ja.md", "## コマンドラインフィルタ")]
+
+
+def readme_section(name, heading):
+    """The README's section under heading, up to the next heading of its level."""
+    with open(os.path.join(TOP, name), encoding="utf-8") as f:
+        text = f.read()
+    start = text.index(heading)
+    end = text.find("\n## ", start + len(heading))
+    return text[start:end if end >= 0 else len(text)]
+
+
+class Readmes(unittest.TestCase):
+    def setUp(self):
+        self.help = help_text()
+
+    def test_every_option_and_encoding_name(self):
+        names = help_options(self.help) + help_encodings(self.help)
+        self.assertIn("--check", names)
+        for readme, heading in READMES:
+            section = readme_section(readme, heading)
+            for name in names:
+                with self.subTest(readme=readme, name=name):
+                    self.assertRegex(section, r"`%s[ =`]" % re.escape(name))
+
 
 if __name__ == "__main__":
     args = sys.argv[1:]
