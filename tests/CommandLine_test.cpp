@@ -1,13 +1,13 @@
-// The filter's command line as GNU programs take it: option forms, values,
-// modes that exclude one another, operands, and the messages of a usage
-// error. The messages are the untranslated ones: no locale is set here.
+// The filter's command line as GNU programs take it: what each option form
+// sets, operands, the nearest command to an unknown one. The usage errors'
+// messages are tested from the outside (tests/cli/test_options.py); here
+// they are the untranslated ones, no locale being set.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "QuilletVersion.h"
 #include "StringUnit/CharClass.h"
 #include "tools/CommandLine.h"
 #include "transforms/CommandTable.h"
@@ -141,70 +141,6 @@ TEST(CommandLine, OperandsOptionsAfterThemAndTheEndOfOptions) {
   for (const TRunCase& Case : Cases) ExpectRun(Case);
 }
 
-TEST(CommandLine, UsageErrorsSayWhatIsWrong) {
-  struct TCase {
-    std::vector<std::string> Args;
-    const char* Problem;
-  };
-  const TCase Cases[] = {
-      {{}, "missing COMMAND"},
-      {{"-i"}, "missing COMMAND"},
-      {{"-t", "0", "trim"}, "invalid tab width '0'"},
-      {{"-t", "65", "trim"}, "invalid tab width '65'"},
-      {{"-t", "x", "trim"}, "invalid tab width 'x'"},
-      {{"--tab-width=-4", "trim"}, "invalid tab width '-4'"},
-      {{"--tab-width=", "trim"}, "invalid tab width ''"},
-      {{"-t", "+8", "trim"}, "invalid tab width '+8'"},
-      {{"-t", " 8", "trim"}, "invalid tab width ' 8'"},
-      {{"--lines=0:3", "trim"}, "invalid line range '0:3'"},
-      {{"--lines=3:2", "trim"}, "invalid line range '3:2'"},
-      {{"--lines=a", "trim"}, "invalid line range 'a'"},
-      {{"--lines=3", "trim"}, "invalid line range '3'"},
-      {{"--lines=1:", "trim"}, "invalid line range '1:'"},
-      {{"--lines=:4", "trim"}, "invalid line range ':4'"},
-      {{"--lines=1:2:3", "trim"}, "invalid line range '1:2:3'"},
-      {{"--lines=1-3", "trim"}, "invalid line range '1-3'"},
-      {{"--lines=1:18446744073709551616", "trim"}, "invalid line range"},
-      {{"--check", "-i", "trim", "f"}, "--check and --in-place cannot be used together"},
-      {{"-i", "--diff", "trim", "f"}, "--in-place and --diff cannot be used together"},
-      {{"--diff", "--check", "trim"}, "--diff and --check cannot be used together"},
-      {{"-i", "trim"}, "--in-place needs a FILE"},
-      {{"-i", "trim", "f", "-"}, "standard input ('-')"},
-      {{"-x", "trim"}, "unknown option '-x'"},
-      {{"-ix", "trim", "f"}, "unknown option '-x'"},
-      {{"--bogus", "trim"}, "unknown option '--bogus'"},
-      {{"--bogus=1", "trim"}, "unknown option '--bogus'"},
-      {{"--ver", "trim"}, "option '--ver' is ambiguous: it may be --verbose, --version"},
-      {{"--e=cp932", "trim"}, "option '--e' is ambiguous: it may be --editorconfig, --encoding"},
-      {{"--check=yes", "trim"}, "option '--check' takes no value"},
-      {{"--in=1", "trim"}, "option '--in-place' takes no value"},
-      {{"trim", "-e"}, "option '-e' needs a value"},
-      {{"trim", "--enc"}, "option '--encoding' needs a value"},
-      {{"trim", "--lines"}, "option '--lines' needs a value"},
-      {{"trim", "-it"}, "option '-t' needs a value"},
-      {{"-e", "latin1", "trim"}, "unknown encoding 'latin1'"},
-      {{"--encoding=", "trim"}, "unknown encoding ''"},
-      {{"Upper"}, "unknown command 'Upper'"},
-  };
-  for (const TCase& Case : Cases) {
-    const TParsedArguments Parsed = Parse(Case.Args);
-    EXPECT_EQ(Parsed.Action, TAction::Usage) << Shown(Case.Args);
-    EXPECT_NE(Parsed.Problem.find(Case.Problem), std::string::npos)
-        << Shown(Case.Args) << ": " << Parsed.Problem;
-  }
-}
-
-TEST(CommandLine, AnUnknownEncodingListsTheKnownOnes) {
-  const std::string Problem = Parse({"-e", "euc-jp", "trim"}).Problem;
-  for (const TEncodingName& Known : EncodingNames) {
-    const size_t At = Problem.find(" " + std::string(Known.Name));
-    ASSERT_NE(At, std::string::npos) << Known.Name;
-    EXPECT_TRUE(std::string(",\n").find(Problem[At + 1 + Known.Name.size()]) != std::string::npos ||
-                At + 1 + Known.Name.size() == Problem.size())
-        << Known.Name;
-  }
-}
-
 TEST(CommandLine, AnUnknownCommandGetsTheNearestNameAndTheList) {
   struct TCase {
     const char* Arg;
@@ -291,20 +227,6 @@ TEST(CommandLine, TheBlockSizeOfTheTests) {
       EXPECT_EQ(Parsed.Options.BlockSize, Case.Size) << Case.Value;
     }
   }
-}
-
-TEST(CommandLine, HelpAndVersionText) {
-  const std::string Help = HelpText();
-  for (const char* Option :
-       {"-i, --in-place", "--check", "--diff", "--lines=A:B", "-t, --tab-width=N", "--editorconfig",
-        "-e, --encoding=ENC", "-v, --verbose", "-h, --help", "--version"}) {
-    EXPECT_NE(Help.find(Option), std::string::npos) << Option;
-  }
-  for (const TEncodingName& Known : EncodingNames) {
-    EXPECT_NE(Help.find(std::string(Known.Name)), std::string::npos) << Known.Name;
-  }
-  EXPECT_EQ(Help.rfind(UsageLine(), 0), 0u);
-  EXPECT_EQ(VersionText().rfind("quillet (Quillet) " QUILLET_VERSION "\n", 0), 0u);
 }
 
 }  // namespace
