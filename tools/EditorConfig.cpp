@@ -8,6 +8,8 @@
 #include <memory>
 #include <string_view>
 
+#include "tools/Messages.h"
+
 namespace quillet {
 
 namespace {
@@ -39,11 +41,11 @@ int Number(std::string_view Text) {
 TEditorConfigTabWidth FindEditorConfigTabWidth(const std::string& Path) {
   TEditorConfigTabWidth Result;
   const THandle Handle(editorconfig_handle_init());
-  if (!Handle) return {0, "out of memory"};
+  if (!Handle) return {0, _("out of memory")};
   if (const int Error = editorconfig_parse(AbsolutePath(Path).c_str(), Handle.get()); Error != 0) {
     const char* File = editorconfig_handle_get_err_file(Handle.get());
-    Result.Problem = Error > 0 ? std::string(File ? File : ".editorconfig") + ":" +
-                                     std::to_string(Error) + ": cannot be parsed"
+    Result.Problem = Error > 0 ? Format(_("%1$s:%2$s: cannot be parsed"),
+                                        {File ? File : ".editorconfig", std::to_string(Error)})
                                : editorconfig_get_error_msg(Error);
     return Result;
   }
@@ -66,8 +68,8 @@ TEditorConfigTabWidth FindEditorConfigTabWidth(const std::string& Path) {
   if (Given.empty()) return Result;
   const int Width = Number(Given);
   if (Width < 1 || Width > MaxTabWidth) {
-    Result.Problem = ".editorconfig gives " + std::string(Key) + " = " + std::string(Given) +
-                     ", not a tab width from 1 to 64";
+    Result.Problem = Format(_(".editorconfig gives %1$s = %2$s, not a tab width from 1 to 64"),
+                            {Key, Given});
     return Result;
   }
   Result.Width = Width;

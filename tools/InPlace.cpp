@@ -17,6 +17,8 @@
 #include <array>
 #include <vector>
 
+#include "tools/Messages.h"
+
 namespace quillet {
 
 namespace {
@@ -94,11 +96,11 @@ bool OnPseudoFileSystem(int Fd) {
 }
 
 std::string NodeKind(mode_t Mode) {
-  if (S_ISFIFO(Mode)) return "a FIFO";
-  if (S_ISCHR(Mode)) return "a character device";
-  if (S_ISBLK(Mode)) return "a block device";
-  if (S_ISSOCK(Mode)) return "a socket";
-  return "not a regular file";
+  if (S_ISFIFO(Mode)) return _("it is a FIFO");
+  if (S_ISCHR(Mode)) return _("it is a character device");
+  if (S_ISBLK(Mode)) return _("it is a block device");
+  if (S_ISSOCK(Mode)) return _("it is a socket");
+  return _("it is not a regular file");
 }
 
 // The components of Path onto Pending, so that the first comes off last; a
@@ -133,13 +135,13 @@ int ReadLink(int Link, std::string& Target) {
 }
 
 TFileProblem NotRewritten(std::string Why) {
-  return {0, std::move(Why) + "; only regular files are rewritten in place"};
+  return {0, Format(_("%1$s; only regular files are rewritten in place"), {Why})};
 }
 
 // A file left as it was, and why.
-TFileProblem Refusal(std::string Why, int Error = 0) {
-  if (Error != 0) Why.append(": ").append(strerror(Error));
-  return {Error, Why + "; it was left as it is"};
+TFileProblem Refusal(const std::string& Why, int Error = 0) {
+  if (Error == 0) return {0, Format(_("%1$s; it was left as it is"), {Why})};
+  return {Error, Format(_("%1$s: %2$s; it was left as it is"), {Why, strerror(Error)})};
 }
 
 // --- Extended attributes --------------------------------------------------------
@@ -196,20 +198,21 @@ std::string ModeText(mode_t Mode) {
 // What a mode loses on the way from Old to New, in words.
 std::string ModeLoss(mode_t Old, mode_t New) {
   std::string Loss;
-  const auto Note = [&Loss](const char* What) { Loss += (Loss.empty() ? "" : ", ") + std::string(What); };
-  if ((Old & S_ISUID) && !(New & S_ISUID)) Note("set-user-id");
-  if ((Old & S_ISGID) && !(New & S_ISGID)) Note("set-group-id");
-  if ((Old & S_ISVTX) && !(New & S_ISVTX)) Note("sticky");
-  if (Loss.empty()) Loss = "it would be " + ModeText(New);
-  return "its mode " + ModeText(Old) + " cannot be kept (" + Loss + ")";
+  const auto Note = [&Loss](const char* What) {
+    Loss = Loss.empty() ? What : Format(_("%1$s, %2$s"), {Loss, What});
+  };
+  if ((Old & S_ISUID) && !(New & S_ISUID)) Note(_("set-user-id"));
+  if ((Old & S_ISGID) && !(New & S_ISGID)) Note(_("set-group-id"));
+  if ((Old & S_ISVTX) && !(New & S_ISVTX)) Note(_("sticky"));
+  if (Loss.empty()) Loss = Format(_("it would be %1$s"), {ModeText(New)});
+  return Format(_("its mode %1$s cannot be kept (%2$s)"), {ModeText(Old), Loss});
 }
 
 std::string OwnerText(const struct stat& Info) {
-  return "its owner and group (user " + std::to_string(Info.st_uid) + ", group " +
-         std::to_string(Info.st_gid) + ") cannot be kept";
+  return Format(_("its owner and group (user %1$s, group %2$s) cannot be kept"),
+                {std::to_string(Info.st_uid), std::to_string(Info.st_gid)});
 }
 
-constexpr char Replaced[] = "it was replaced by another file while it was being rewritten";
 
 std::string TemporaryName() {
   static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -249,7 +252,7 @@ TFileProblem TRewriteTarget::Open(const std::string& Path) {
   TFd Node;
   struct stat Info;
   for (;;) {
-    if (OnPseudoFileSystem(Folder.Get())) return NotRewritten("it is under /proc or /sys");
+    if (OnPseudoFileSystem(Folder.Get())) return NotRewritten(_("it is under /proc or /sys"));
     const std::string Name = std::move(Pending.back());
     Pending.pop_back();
     Node.Reset(openat(Folder.Get(), Name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
@@ -274,11 +277,12 @@ TFileProblem TRewriteTarget::Open(const std::string& Path) {
     Folder = std::move(Node);
   }
   if (S_ISDIR(Info.st_mode)) return {EISDIR, ""};
-  if (!S_ISREG(Info.st_mode)) return NotRewritten("it is " + NodeKind(Info.st_mode));
-  if (OnPseudoFileSystem(Node.Get())) return NotRewritten("it is under /proc or /sys");
+  if (!S_ISREG(Info.st_mode)) return NotRewritten(NodeKind(Info.st_mode));
+  if (OnPseudoFileSystem(Node.Get())) return NotRewritten(_("it is under /proc or /sys"));
   if (Info.st_nlink > 1) {
-    return Refusal("it has " + std::to_string(Info.st_nlink) +
-                   " hard links, and rewriting it would leave the old text under the other names");
+    return Refusal(Format(_("it has %1$s hard links, and rewriting it would leave the old text "
+                            "under the other names"),
+                          {std::to_string(Info.st_nlink)}));
   }
   // Opened from the entry that was found, and checked to be that file: a
   // FIFO put there meanwhile does not block the open, and is refused.
@@ -288,7 +292,7 @@ TFileProblem TRewriteTarget::Open(const std::string& Path) {
   struct stat Opened;
   if (fstat(File.Get(), &Opened) != 0) return {errno, ""};
   if (!(TFileId::Of(Opened) == TFileId::Of(Info)) || !S_ISREG(Opened.st_mode)) {
-    return Refusal("it was replaced while it was being opened");
+    return Refusal(_("it was replaced while it was being opened"));
   }
   const int Flags = fcntl(File.Get(), F_GETFL);
   if (Flags < 0 || fcntl(File.Get(), F_SETFL, Flags & ~O_NONBLOCK) != 0) return {errno, ""};
@@ -331,17 +335,17 @@ TFileProblem TFileReplacement::CopyAttributes() {
   // and writable: setting one needs that.
   std::vector<std::string> Names;
   if (const int Error = ListAttributes(Input_, Names)) {
-    return Refusal("its extended attributes cannot be read", Error);
+    return Refusal(_("its extended attributes cannot be read"), Error);
   }
   std::string Value;
   std::string Capability;  // which a change of owner drops, to be set again
   for (const std::string& Name : Names) {
     if (IsAclAttribute(Name)) continue;
     if (const int Error = GetAttribute(Input_, Name, Value)) {
-      return Refusal("its extended attribute " + Name + " cannot be read", Error);
+      return Refusal(Format(_("its extended attribute %1$s cannot be read"), {Name}), Error);
     }
     if (fsetxattr(File_.Get(), Name.c_str(), Value.data(), Value.size(), 0) != 0) {
-      return Refusal("its extended attribute " + Name + " cannot be kept", errno);
+      return Refusal(Format(_("its extended attribute %1$s cannot be kept"), {Name}), errno);
     }
     if (Name == CapabilityAttribute) Capability = Value;
   }
@@ -361,8 +365,7 @@ TFileProblem TFileReplacement::CopyAttributes() {
     if (fchown(File_.Get(), Old.st_uid, Old.st_gid) != 0) return Refusal(OwnerText(Old), errno);
     if (!Capability.empty() && fsetxattr(File_.Get(), CapabilityAttribute, Capability.data(),
                                          Capability.size(), 0) != 0) {
-      return Refusal(std::string("its extended attribute ") + CapabilityAttribute +
-                         " cannot be kept",
+      return Refusal(Format(_("its extended attribute %1$s cannot be kept"), {CapabilityAttribute}),
                      errno);
     }
   }
@@ -376,10 +379,10 @@ TFileProblem TFileReplacement::CopyAttributes() {
     acl_free(Acl);
     // An ACL that says no more than the mode is kept by the mode alone.
     if (Set != 0 && (Extended || (Error != ENOTSUP && Error != ENOSYS))) {
-      return Refusal("its ACL cannot be kept", Error);
+      return Refusal(_("its ACL cannot be kept"), Error);
     }
   } else if (errno != ENOTSUP && errno != ENOSYS) {
-    return Refusal("its ACL cannot be read", errno);
+    return Refusal(_("its ACL cannot be read"), errno);
   }
 
   // The kernel drops what the caller may not set (a set-group-id bit for a
@@ -419,7 +422,7 @@ TFileProblem TFileReplacement::Exchange() {
     struct stat In;
     if (fstatat(Folder, Name.c_str(), &Now, AT_SYMLINK_NOFOLLOW) != 0 || fstat(Input_, &In) != 0 ||
         !(TFileId::Of(Now) == TFileId::Of(In)) || In.st_nlink != 1) {
-      return Refusal(Replaced);
+      return Refusal(_("it was replaced by another file while it was being rewritten"));
     }
     if (renameat(Folder, TempName_.c_str(), Folder, Name.c_str()) != 0) return {errno, ""};
   } else {
@@ -439,10 +442,12 @@ TFileProblem TFileReplacement::Exchange() {
         const std::string Temp = std::move(TempName_);
         TempName_.clear();
         File_.Reset();
-        return {Error, std::string(Replaced) + ", and the exchange could not be undone: that file is now " +
-                           Temp + " (" + strerror(Error) + ")"};
+        return {Error, Format(_("it was replaced by another file while it was being rewritten, "
+                                "and the exchange could not be undone: that file is now %1$s "
+                                "(%2$s)"),
+                              {Temp, strerror(Error)})};
       }
-      return Refusal(Replaced);
+      return Refusal(_("it was replaced by another file while it was being rewritten"));
     }
     unlinkat(Folder, TempName_.c_str(), 0);
   }
