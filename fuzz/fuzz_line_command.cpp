@@ -16,6 +16,7 @@
 //   and commands 1 to 3 depend on the columns of an indent alone.
 #include "fuzz/FuzzSupport.h"
 #include "transforms/LineCommands.h"
+#include "transforms/LiteralLineCommands.h"
 
 namespace quillet::fuzz {
 namespace {

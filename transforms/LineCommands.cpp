@@ -6,8 +6,8 @@
 // strings: it walks the lines of the input as ranges, works out what each
 // command's sequence of rewrites amounts to (a count of spaces, a doubled
 // run, a trimmed range...), reserves the result once and writes it directly.
-// The public helpers below keep the literal sequences; they define the
-// results, and tests/LineCommandsFast_test.cpp holds the two sides equal.
+// transforms/LiteralLineCommands.h keeps the literal sequences, which define
+// the results; tests/LineCommandsFast_test.cpp holds the two sides equal.
 #include "transforms/LineCommands.h"
 
 #include <algorithm>
@@ -18,7 +18,6 @@
 
 #include "StringUnit/AnsiCodePage.h"
 #include "StringUnit/Columns.h"
-#include "StringUnit/Matching.h"
 
 namespace quillet {
 
@@ -29,39 +28,6 @@ constexpr char16_t FullWidthSpace = u'\u3000';
 constexpr char16_t Tab = u'\t';
 constexpr char16_t CR = u'\r';
 constexpr char16_t LF = u'\n';
-
-// --- The literal sequences of commands 1 to 5 --------------------------------
-
-// Commands 1 to 3 first turn an indent into half-width spaces only.
-String ToHalfWidthSpaces(StringView Indent) {
-  static const StringList Old{String(1, FullWidthSpace)};
-  static const StringList New{String(2, Space)};
-  return ReplaceMulti(ExpandTabs(Indent, TabWidth), Old, New, false, true);
-}
-
-String ToFullWidthSpaces(StringView Indent) {
-  static const StringList Old{String(2, Space)};
-  static const StringList New{String(1, FullWidthSpace)};
-  return ReplaceMulti(ToHalfWidthSpaces(Indent), Old, New, false, true);
-}
-
-String ToTabs(StringView Indent) {
-  static const StringList Old{RepeatString(u" ", TabWidth)};
-  static const StringList New{String(1, Tab)};
-  return ReplaceMulti(ToHalfWidthSpaces(Indent), Old, New, false, true);
-}
-
-String DoubleIndent(StringView Indent) {
-  static const StringList Old{String(1, Space), String(1, FullWidthSpace), String(1, Tab)};
-  static const StringList New{String(2, Space), String(2, FullWidthSpace), String(2, Tab)};
-  return ReplaceMulti(Indent, Old, New, false, true);
-}
-
-String HalveIndent(StringView Indent) {
-  static const StringList Old{String(2, Space), String(2, FullWidthSpace), String(2, Tab)};
-  static const StringList New{String(1, Space), String(1, FullWidthSpace), String(1, Tab)};
-  return ReplaceMulti(Indent, Old, New, false, true);
-}
 
 // --- Lines as ranges of the input ---------------------------------------------
 
@@ -467,6 +433,12 @@ int32_t ExpandedWidth(TUnit Begin, TUnit End, uint32_t IdeographicBytes) {
   return Width;
 }
 
+// Smallest multiple of Step (>= 1) that is not below Value.
+int32_t RoundUpToMultiple(int32_t Value, int32_t Step) {
+  if (Value % Step == 0) return Value;
+  return (Value / Step + 1) * Step;
+}
+
 // Tabs that PadWithTabs inserts into a line of Width columns to reach Target.
 int32_t PaddingTabs(int32_t Width, int32_t Target) {
   const int32_t Stop = RoundUpToMultiple(Target, TabWidth);
@@ -522,34 +494,6 @@ String PadLineEnds(StringView Text, uint8_t CommandId) {
 
 }  // namespace
 
-std::pair<String, String> SplitIndent(StringView Line) {
-  const auto N = static_cast<size_t>(CountLeadingChars(Line, IndentChars));
-  return {String(Line.substr(0, N)), String(Line.substr(N))};
-}
-
-String TrimLineEnd(StringView Line) {
-  String Result = TrimRightChars(Line, LineEndChars);
-  Result.append(LineBreakString(GetLineBreakKind(Line)));
-  return Result;
-}
-
-String NewIndent(StringView Indent, uint8_t CommandId) {
-  switch (CommandId) {
-    case lcSpaces:
-      return ToHalfWidthSpaces(Indent);
-    case lcFullWidth:
-      return ToFullWidthSpaces(Indent);
-    case lcTabs:
-      return ToTabs(Indent);
-    case lcDouble:
-      return DoubleIndent(Indent);
-    case lcHalve:
-      return HalveIndent(Indent);
-    default:
-      return String(Indent);
-  }
-}
-
 void AppendNewIndent(StringView Indent, uint8_t CommandId, String& Out) {
   switch (CommandId) {
     case lcSpaces:
@@ -570,33 +514,9 @@ int32_t LineWidth(StringView Line) {
   return ExpandedWidth(Line.data(), Line.data() + Line.size() - Break, IdeographicSpaceBytes());
 }
 
-TLongestLine FindLongestLine(const TRecordList& List) {
-  TLongestLine Longest{-1, 0};
-  for (int32_t I = 0; I < List.Count(); ++I) {
-    const int32_t Width = LineWidth(List.Items(I));
-    if (Width > Longest.Width) Longest = {I, Width};
-  }
-  return Longest;
-}
-
 TPadding LinePadding(uint8_t CommandId, int32_t Width, int32_t Longest) {
   if (CommandId == lcPad) return {static_cast<size_t>(std::max(Longest - Width, 0)), Space};
   return {static_cast<size_t>(std::max(PaddingTabs(Width, Longest + TabWidth), 0)), Tab};
-}
-
-int32_t RoundUpToMultiple(int32_t Value, int32_t Step) {
-  if (Value % Step == 0) return Value;
-  return (Value / Step + 1) * Step;
-}
-
-String PadWithSpaces(StringView Line, int32_t Target) {
-  const int32_t Pad = Target - LineWidth(Line);
-  return InsertBeforeLineBreak(Line, Pad > 0 ? String(Pad, Space) : String());
-}
-
-String PadWithTabs(StringView Line, int32_t Target) {
-  const int32_t Tabs = PaddingTabs(LineWidth(Line), Target);
-  return InsertBeforeLineBreak(Line, Tabs > 0 ? String(Tabs, Tab) : String());
 }
 
 String ApplyLineCommand(StringView Text, uint8_t CommandId) {
