@@ -1,7 +1,8 @@
 // The nine line rewrites of the command menu behind one entry.
 //
-// transforms/LiteralLineCommands.h keeps the literal sequences that define
-// their results.
+// ApplyLineCommand is the line engine (transforms/LineEngine.h) over UTF-16
+// text held whole; transforms/LiteralLineCommands.h keeps the literal
+// sequences that define its results.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,7 @@
 
 namespace quillet {
 
+// The tab width of the plug-in, for every tab expansion and every tab stop.
 constexpr int32_t TabWidth = 4;
 // What an indent consists of: space, full-width space, tab.
 inline constexpr StringView IndentChars = u" \u3000\t";
@@ -33,6 +35,9 @@ enum TLineCommand : uint8_t {
 // CommandId, and the empty text, give "". Commands 1 to 7 keep every line and
 // its break.
 String ApplyLineCommand(StringView Text, uint8_t CommandId);
+// The same with tab stops every Tabs columns (1 to 64, the nearest of these
+// for other values); ApplyLineCommand(Text, CommandId) is Tabs 4.
+String ApplyLineCommand(StringView Text, uint8_t CommandId, int32_t Tabs);
 
 // What ApplyLineCommand makes of a line's indent, the whole leading run of
 // IndentChars, by command 1 to 6; appended to Out. The rest of the line
@@ -40,7 +45,7 @@ String ApplyLineCommand(StringView Text, uint8_t CommandId);
 void AppendNewIndent(StringView Indent, uint8_t CommandId, String& Out);
 
 // Width of a line: display width of the line without its break, tabs
-// expanded.
+// expanded. For lines of fewer than 2^31 columns.
 int32_t LineWidth(StringView Line);
 // What commands 8 and 9 put before the break of a trimmed line Width columns
 // wide when the widest trimmed line of the text is Longest columns wide:

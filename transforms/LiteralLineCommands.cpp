@@ -1,6 +1,6 @@
 // The literal sequences of the nine line commands.
-// Tested by tests/LineCommands_test.cpp; ApplyLineCommand is held to them
-// by tests/LineCommandsFast_test.cpp.
+// Tested by tests/LineCommands_test.cpp; the engine is held to them by
+// tests/LineEngine_test.cpp and fuzz/fuzz_line_engine.cpp.
 #include "transforms/LiteralLineCommands.h"
 
 #include "StringUnit/Columns.h"
@@ -13,6 +13,15 @@ namespace {
 // Commands 1 to 3 first turn an indent into half-width spaces only.
 String ToHalfWidthSpaces(StringView Indent, int32_t TabWidth) {
   return ReplaceMulti(ExpandTabs(Indent, TabWidth), {u"\u3000"}, {u"  "}, false, true);
+}
+
+bool IsSelected(int32_t Index, const std::vector<TLineRange>& Lines) {
+  if (Lines.empty()) return true;
+  const auto Line = static_cast<uint64_t>(Index) + 1;
+  for (const TLineRange& Range : Lines) {
+    if (Range.First <= Line && Line <= Range.Last) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -83,11 +92,17 @@ String PadWithTabs(StringView Line, int32_t Target, int32_t TabWidth) {
 }
 
 String ApplyLineCommandLiterally(StringView Text, uint8_t CommandId, int32_t TabWidth) {
+  return ApplyLineCommandLiterally(Text, CommandId, TabWidth, {});
+}
+
+String ApplyLineCommandLiterally(StringView Text, uint8_t CommandId, int32_t TabWidth,
+                                 const std::vector<TLineRange>& Lines) {
   TCommonStringRecordList List;
   List.SetText(Text);
   String Result;
   if (CommandId >= lcSpaces && CommandId <= lcUnindent) {
     for (int32_t I = 0; I < List.Count(); ++I) {
+      if (!IsSelected(I, Lines)) continue;
       const String Line = List.Items(I);
       if (CommandId == lcUnindent) {
         List.SetItems(I, TrimLeftChars(Line, IndentChars));
@@ -99,14 +114,21 @@ String ApplyLineCommandLiterally(StringView Text, uint8_t CommandId, int32_t Tab
     Result = List.Text();
   } else if (CommandId == lcTrim) {
     for (int32_t I = 0; I < List.Count(); ++I) {
-      Result += TrimLineEnd(List.Items(I));
+      Result += IsSelected(I, Lines) ? TrimLineEnd(List.Items(I)) : List.Items(I);
     }
   } else if (CommandId == lcPad || CommandId == lcPadTabs) {
-    for (int32_t I = 0; I < List.Count(); ++I) List.SetItems(I, TrimLineEnd(List.Items(I)));
-    const int32_t Longest = FindLongestLine(List, TabWidth).Width;
+    TCommonStringRecordList Selected;
+    for (int32_t I = 0; I < List.Count(); ++I) {
+      if (!IsSelected(I, Lines)) continue;
+      List.SetItems(I, TrimLineEnd(List.Items(I)));
+      Selected.Add(List.Items(I));
+    }
+    const int32_t Longest = FindLongestLine(Selected, TabWidth).Width;
     for (int32_t I = 0; I < List.Count(); ++I) {
       const String& Line = List.Items(I);
-      if (CommandId == lcPad) {
+      if (!IsSelected(I, Lines)) {
+        Result += Line;
+      } else if (CommandId == lcPad) {
         Result += PadWithSpaces(Line, Longest, TabWidth);
       } else {
         Result += PadWithTabs(Line, Longest + TabWidth, TabWidth);

@@ -1,7 +1,7 @@
 // The nine line commands as the literal sequences of line-list and string
-// routines that define them: slow and plain. ApplyLineCommand and
-// the fast code gives the same results by other means; the tests and the fuzz
-// targets hold it to these.
+// routines that define them: slow and plain. ApplyLineCommand and the line
+// engine give the same results by other means; the tests and the fuzz
+// targets hold them to these.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include "StringUnit/LineBreaks.h"
 #include "TemplateList/StringRecordList.h"
 #include "transforms/LineCommands.h"
+#include "transforms/LineEngine.h"
 
 namespace quillet {
 
@@ -47,4 +48,10 @@ int32_t RoundUpToMultiple(int32_t Value, int32_t Step);
 // CommandId.
 String ApplyLineCommandLiterally(StringView Text, uint8_t CommandId,
                                  int32_t TabWidth = quillet::TabWidth);
+// The same for the selected Lines only (every line when empty), as if each
+// were handed to ApplyLineCommand; commands 8 and 9 pad against the widest
+// of all selected lines. The other lines stay as they are.
+String ApplyLineCommandLiterally(StringView Text, uint8_t CommandId, int32_t TabWidth,
+                                 const std::vector<TLineRange>& Lines);
+
 }  // namespace quillet
