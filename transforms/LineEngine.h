@@ -96,6 +96,8 @@ struct TLineChange {
   uint64_t Line;    // 1-based
   uint64_t Offset;  // of the line's first unit
   uint8_t Kinds;    // TLineChangeKind bits, never 0
+
+  bool operator==(const TLineChange&) const = default;
 };
 
 // Where a rewriting pass puts its output, in order.
