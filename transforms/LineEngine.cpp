@@ -231,8 +231,11 @@ struct TUtf8Rules : TAsciiBreaks {
         return _mm_cmpeq_epi8(_mm_min_epu8(V, Splat(B)), V);
       };
       const __m128i Overline = _mm_and_si128(Is(B0, 0xE2), _mm_and_si128(Is(B1, 0x80), Is(B2, 0xBE)));
-      const __m128i KanaLow = _mm_and_si128(Is(B1, 0xBD), AtLeast(B2, 0xA1));
-      const __m128i KanaHigh = _mm_and_si128(Is(B1, 0xBE), AtMost(B2, 0x9F));
+      // The third byte a continuation byte: EF BD A1 to BF, EF BE 80 to 9F.
+      const __m128i KanaLow =
+          _mm_and_si128(Is(B1, 0xBD), _mm_and_si128(AtLeast(B2, 0xA1), AtMost(B2, 0xBF)));
+      const __m128i KanaHigh =
+          _mm_and_si128(Is(B1, 0xBE), _mm_and_si128(AtLeast(B2, 0x80), AtMost(B2, 0x9F)));
       const __m128i Narrow =
           _mm_or_si128(Overline, _mm_and_si128(Is(B0, 0xEF), _mm_or_si128(KanaLow, KanaHigh)));
       const __m128i AsciiColumns =
@@ -254,7 +257,8 @@ struct TUtf8Rules : TAsciiBreaks {
   }
   static bool IsNarrowThree(const uint8_t* P) {
     if (P[0] == 0xE2) return P[1] == 0x80 && P[2] == 0xBE;
-    return (P[1] == 0xBD && P[2] >= 0xA1) || (P[1] == 0xBE && P[2] <= 0x9F);
+    return (P[1] == 0xBD && P[2] >= 0xA1 && P[2] <= 0xBF) ||
+           (P[1] == 0xBE && P[2] >= 0x80 && P[2] <= 0x9F);
   }
 
   // Adds the width of P .. End to Width, and its code page 932 bytes, tabs
