@@ -79,6 +79,35 @@ inline uint64_t SumLanes(__m128i Sums) {
 }
 #endif
 
+// Steps of Lanes units over Count units (Count >= Lanes), from At = 0 and
+// Skip = 0: after the step at At, the next one, whose first Skip lanes were
+// in the step before; false after the last. Only the last step overlaps
+// another: it ends at Count, so that no unit is read past the range and none
+// is left for a loop of single units.
+template <size_t Lanes>
+inline bool NextStep(size_t& At, size_t& Skip, size_t Count) {
+  if (At + Lanes >= Count) return false;
+  At += Lanes;
+  Skip = 0;
+  if (At + Lanes > Count) {
+    Skip = At + Lanes - Count;
+    At = Count - Lanes;
+  }
+  return true;
+}
+
+#ifdef QUILLET_SSE2
+// Lanes from Skip on set: 16 bytes, or 8 units of 16 bits.
+inline __m128i FreshBytes(size_t Skip) {
+  const __m128i Positions = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  return _mm_cmpgt_epi8(Positions, _mm_set1_epi8(static_cast<char>(Skip - 1)));
+}
+inline __m128i FreshUnits(size_t Skip) {
+  const __m128i Positions = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+  return _mm_cmpgt_epi16(Positions, _mm_set1_epi16(static_cast<short>(Skip - 1)));
+}
+#endif
+
 // The first CR or LF byte in P .. End, or End.
 const char* FindByteBreak(const char* P, const char* End) {
 #ifdef QUILLET_SSE2
@@ -97,37 +126,81 @@ const char* FindByteBreak(const char* P, const char* End) {
   return End;
 }
 
-// Just after the last byte B in P .. End, or P when there is none.
-const char* AfterLastByte(const char* P, const char* End, char B) {
-  const char* Q = End;
-#ifdef QUILLET_SSE2
-  const __m128i Wanted = _mm_set1_epi8(B);
-  for (; Q - P >= 16; Q -= 16) {
-    const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Q - 16));
-    const auto Mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(Bytes, Wanted)));
-    if (Mask != 0) return Q - 16 + (31 - std::countl_zero(Mask)) + 1;
-  }
-#endif
-  while (Q != P && Q[-1] != B) --Q;
-  return Q;
-}
-
 // Bytes below 0x20 in P .. End.
 uint64_t CountControlBytes(const char* P, const char* End) {
-  uint64_t Count = 0;
+  const auto Size = static_cast<size_t>(End - P);
 #ifdef QUILLET_SSE2
-  const __m128i Low = _mm_set1_epi8(0x1F);
+  if (Size >= 16) {
+    const __m128i Low = _mm_set1_epi8(0x1F);
+    const __m128i Ones = _mm_set1_epi8(1);
+    const __m128i Zero = _mm_setzero_si128();
+    __m128i Sums = Zero;
+    size_t At = 0;
+    size_t Skip = 0;
+    do {
+      const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P + At));
+      const __m128i Control = _mm_and_si128(_mm_cmpeq_epi8(_mm_min_epu8(Bytes, Low), Bytes),
+                                            FreshBytes(Skip));
+      Sums = _mm_add_epi64(Sums, _mm_sad_epu8(_mm_and_si128(Control, Ones), Zero));
+    } while (NextStep<16>(At, Skip, Size));
+    return SumLanes(Sums);
+  }
+#endif
+  uint64_t Count = 0;
+  for (; P != End; ++P) Count += Byte(P) < 0x20;
+  return Count;
+}
+
+// The first CR or LF byte in P .. End, or End, as FindByteBreak finds it;
+// Bound becomes a width that the bytes before it cannot exceed, whatever
+// they are: Size plus, for each byte, Extra[class] of these classes: below
+// 0x20, 0x20 to 0xBF, 0xC0 to 0xEF, 0xF0 and above.
+const char* FindByteBreakBound(const char* P, const char* End, const uint8_t (&Extra)[4],
+                               uint64_t& Bound) {
+  const char* const Begin = P;
+  uint64_t More = 0;
+#ifdef QUILLET_SSE2
+  const __m128i CRs = _mm_set1_epi8(static_cast<char>(CR));
+  const __m128i LFs = _mm_set1_epi8(static_cast<char>(LF));
   const __m128i Zero = _mm_setzero_si128();
+  const auto Splat = [](int B) { return _mm_set1_epi8(static_cast<char>(B)); };
+  const __m128i ControlExtra = Splat(Extra[0]);
+  const __m128i LeadExtra = Splat(Extra[2]);
+  const __m128i FourExtra = Splat(Extra[3]);
   __m128i Sums = Zero;
   for (; End - P >= 16; P += 16) {
     const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
-    const __m128i Control = _mm_cmpeq_epi8(_mm_min_epu8(Bytes, Low), Bytes);
-    Sums = _mm_add_epi64(Sums, _mm_sad_epu8(_mm_and_si128(Control, _mm_set1_epi8(1)), Zero));
+    const auto Mask = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(Bytes, CRs), _mm_cmpeq_epi8(Bytes, LFs))));
+    // The classes are apart, so each lane holds one extra at most.
+    const __m128i Control = _mm_cmpeq_epi8(_mm_min_epu8(Bytes, Splat(0x1F)), Bytes);
+    const __m128i Lead = _mm_cmpgt_epi8(Bytes, Splat(0xBF));  // and ASCII
+    const __m128i Four = _mm_cmpgt_epi8(Bytes, Splat(0xEF));   // and ASCII
+    const __m128i High = _mm_cmplt_epi8(Bytes, Zero);
+    __m128i Lanes = _mm_or_si128(
+        _mm_and_si128(Control, ControlExtra),
+        _mm_and_si128(High, _mm_or_si128(_mm_and_si128(_mm_andnot_si128(Four, Lead), LeadExtra),
+                                         _mm_and_si128(Four, FourExtra))));
+    if (Mask != 0) {
+      const auto Before = static_cast<char>(std::countr_zero(Mask));
+      const __m128i Positions =
+          _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+      Lanes = _mm_and_si128(Lanes, _mm_cmplt_epi8(Positions, _mm_set1_epi8(Before)));
+      Sums = _mm_add_epi64(Sums, _mm_sad_epu8(Lanes, Zero));
+      P += Before;
+      Bound = static_cast<uint64_t>(P - Begin) + SumLanes(Sums);
+      return P;
+    }
+    Sums = _mm_add_epi64(Sums, _mm_sad_epu8(Lanes, Zero));
   }
-  Count += SumLanes(Sums);
+  More = SumLanes(Sums);
 #endif
-  for (; P != End; ++P) Count += Byte(P) < 0x20;
-  return Count;
+  for (; P != End && *P != '\r' && *P != '\n'; ++P) {
+    const uint8_t B = Byte(P);
+    More += Extra[B < 0x20 ? 0 : B < 0xC0 ? 1 : B < 0xF0 ? 2 : 3];
+  }
+  Bound = static_cast<uint64_t>(P - Begin) + More;
+  return P;
 }
 
 // Rules shared by the byte encodings whose breaks, spaces and tabs are the
@@ -197,61 +270,85 @@ struct TUtf8Rules : TAsciiBreaks {
 
   static size_t FullWidthColumns() { return FullWidthSpaceBytes(); }
 
+  // A byte adds a column at most, but a control byte (a tab up to TabWidth)
+  // and the first byte of a character that is not as many columns as bytes,
+  // or of none: 0xC0 to 0xEF two, 0xF0 and above four.
+  static const char* FindBreakBound(const char* P, const char* End, uint32_t TabWidth,
+                                    uint64_t& Bound) {
+    const uint8_t Extra[4] = {static_cast<uint8_t>(TabWidth + 1), 0, 1, 3};
+    return FindByteBreakBound(P, End, Extra, Bound);
+  }
+
   // Display width of P .. End: by bytes, one column for 0x20 to 0x7F, two
   // for a control byte and for the first byte of a character of two or
   // three bytes, four for the first of four bytes (two UTF-16 units), none
   // for continuation bytes; one less for each narrow three-byte character
-  // (U+203E, U+FF61 to U+FF9F), found from its first byte and the two after.
-  static uint64_t DisplayWidth(const char* P, const char* End) {
+  // (U+203E, U+FF61 to U+FF9F), found at its third byte from the two before.
+  // AfterTab is set just after the last tab, or to P.
+  static uint64_t DisplayWidth(const char* P, const char* End, const char*& AfterTab) {
     const auto Size = static_cast<size_t>(End - P);
     const auto* Bytes = reinterpret_cast<const uint8_t*>(P);
-    uint64_t Width = 0;
-    size_t I = 0;
+    AfterTab = P;
 #ifdef QUILLET_SSE2
-    const __m128i Zero = _mm_setzero_si128();
-    const __m128i Ones = _mm_set1_epi8(1);
-    const __m128i Twos = _mm_set1_epi8(2);
-    const auto Splat = [](int B) { return _mm_set1_epi8(static_cast<char>(B)); };
-    __m128i Sums = Zero;
-    // Two bytes past each step are read for the narrow characters.
-    for (; I + 18 <= Size; I += 16) {
-      const auto* At = reinterpret_cast<const __m128i*>(Bytes + I);
-      const __m128i B0 = _mm_loadu_si128(At);
-      const __m128i B1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Bytes + I + 1));
-      const __m128i B2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Bytes + I + 2));
-      const __m128i Ascii = _mm_cmpgt_epi8(B0, Splat(-1));
-      const __m128i Control = _mm_cmplt_epi8(B0, Splat(0x20));
-      const __m128i Lead = _mm_cmpgt_epi8(B0, Splat(0xBF));
-      const __m128i Four = _mm_cmpgt_epi8(B0, Splat(0xEF));
-      const auto Is = [&Splat](__m128i V, int B) { return _mm_cmpeq_epi8(V, Splat(B)); };
-      const auto AtLeast = [&Splat](__m128i V, int B) {
-        return _mm_cmpeq_epi8(_mm_max_epu8(V, Splat(B)), V);
+    if (Size >= 16) {
+      const auto Splat = [](int B) { return _mm_set1_epi8(static_cast<char>(B)); };
+      const auto Load = [Bytes](size_t From) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(Bytes + From));
       };
-      const auto AtMost = [&Splat](__m128i V, int B) {
-        return _mm_cmpeq_epi8(_mm_min_epu8(V, Splat(B)), V);
-      };
-      const __m128i Overline = _mm_and_si128(Is(B0, 0xE2), _mm_and_si128(Is(B1, 0x80), Is(B2, 0xBE)));
-      // The third byte a continuation byte: EF BD A1 to BF, EF BE 80 to 9F.
-      const __m128i KanaLow =
-          _mm_and_si128(Is(B1, 0xBD), _mm_and_si128(AtLeast(B2, 0xA1), AtMost(B2, 0xBF)));
-      const __m128i KanaHigh =
-          _mm_and_si128(Is(B1, 0xBE), _mm_and_si128(AtLeast(B2, 0x80), AtMost(B2, 0x9F)));
-      const __m128i Narrow =
-          _mm_or_si128(Overline, _mm_and_si128(Is(B0, 0xEF), _mm_or_si128(KanaLow, KanaHigh)));
-      const __m128i AsciiColumns =
-          _mm_add_epi8(Ones, _mm_and_si128(Control, Ones));  // within Ascii only
-      const __m128i OtherColumns = _mm_add_epi8(_mm_and_si128(Lead, Twos), _mm_and_si128(Four, Twos));
-      const __m128i Columns =
-          _mm_sub_epi8(_mm_or_si128(_mm_and_si128(Ascii, AsciiColumns), _mm_andnot_si128(Ascii, OtherColumns)),
-                       _mm_and_si128(Narrow, Ones));
-      Sums = _mm_add_epi64(Sums, _mm_sad_epu8(Columns, Zero));
+      const __m128i Zero = _mm_setzero_si128();
+      const __m128i Ones = Splat(1);
+      const __m128i Twos = Splat(2);
+      __m128i Sums = Zero;
+      __m128i NarrowSums = Zero;
+      size_t At = 0;
+      size_t Skip = 0;
+      do {
+        const __m128i Fresh = FreshBytes(Skip);
+        const __m128i B0 = Load(At);
+        const __m128i Ascii = _mm_cmpgt_epi8(B0, Splat(-1));
+        const __m128i Control = _mm_cmplt_epi8(B0, Splat(0x20));
+        const __m128i Lead = _mm_cmpgt_epi8(B0, Splat(0xBF));
+        const __m128i Four = _mm_cmpgt_epi8(B0, Splat(0xEF));
+        const __m128i AsciiColumns = _mm_add_epi8(Ones, _mm_and_si128(Control, Ones));
+        const __m128i OtherColumns =
+            _mm_add_epi8(_mm_and_si128(Lead, Twos), _mm_and_si128(Four, Twos));
+        const __m128i Columns = _mm_or_si128(_mm_and_si128(Ascii, AsciiColumns),
+                                             _mm_andnot_si128(Ascii, OtherColumns));
+        Sums = _mm_add_epi64(Sums, _mm_sad_epu8(_mm_and_si128(Columns, Fresh), Zero));
+        // The two bytes before each: loaded, or shifted in before the range.
+        const __m128i Before1 = At >= 1 ? Load(At - 1) : _mm_slli_si128(B0, 1);
+        const __m128i Before2 = At >= 2   ? Load(At - 2)
+                                : At == 1 ? _mm_slli_si128(Before1, 1)
+                                          : _mm_slli_si128(B0, 2);
+        const __m128i E2 = _mm_cmpeq_epi8(Before2, Splat(0xE2));
+        const __m128i EF = _mm_cmpeq_epi8(Before2, Splat(0xEF));
+        if (_mm_movemask_epi8(_mm_and_si128(_mm_or_si128(E2, EF), Fresh)) != 0) {
+          const auto Is = [&Splat](__m128i V, int B) { return _mm_cmpeq_epi8(V, Splat(B)); };
+          const auto Within = [&Splat](__m128i V, int Low, int High) {
+            return _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(V, Splat(Low)), V),
+                                 _mm_cmpeq_epi8(_mm_min_epu8(V, Splat(High)), V));
+          };
+          // E2 80 BE; EF BD A1 to BF; EF BE 80 to 9F.
+          const __m128i Overline = _mm_and_si128(E2, _mm_and_si128(Is(Before1, 0x80), Is(B0, 0xBE)));
+          const __m128i Kana = _mm_and_si128(
+              EF, _mm_or_si128(_mm_and_si128(Is(Before1, 0xBD), Within(B0, 0xA1, 0xBF)),
+                               _mm_and_si128(Is(Before1, 0xBE), Within(B0, 0x80, 0x9F))));
+          const __m128i Narrow = _mm_and_si128(_mm_or_si128(Overline, Kana), Fresh);
+          NarrowSums = _mm_add_epi64(NarrowSums, _mm_sad_epu8(_mm_and_si128(Narrow, Ones), Zero));
+        }
+        const auto Tabs = static_cast<uint32_t>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(B0, Splat('\t')), Fresh)));
+        if (Tabs != 0) AfterTab = P + At + (32 - std::countl_zero(Tabs));
+      } while (NextStep<16>(At, Skip, Size));
+      return SumLanes(Sums) - SumLanes(NarrowSums);
     }
-    Width += SumLanes(Sums);
 #endif
-    for (; I < Size; ++I) {
+    uint64_t Width = 0;
+    for (size_t I = 0; I < Size; ++I) {
       const uint8_t B = Bytes[I];
       Width += B < 0x20 ? 2 : B < 0x80 ? 1 : B < 0xC0 ? 0 : B < 0xF0 ? 2 : 4;
       if ((B == 0xE2 || B == 0xEF) && I + 2 < Size) Width -= IsNarrowThree(Bytes + I);
+      if (B == '\t') AfterTab = P + I + 1;
     }
     return Width;
   }
@@ -266,8 +363,10 @@ struct TUtf8Rules : TAsciiBreaks {
   // tab (nothing after it needs a column).
   static void Measure(const char* P, const char* End, uint64_t& Width, uint64_t& Column,
                       uint32_t TabWidth, bool NeedColumn) {
-    Width += DisplayWidth(P, End);
-    const char* const Last = NeedColumn ? End : AfterLastByte(P, End, '\t');
+    const char* AfterTab;
+    Width += DisplayWidth(P, End, AfterTab);
+    const char* const Last = NeedColumn ? End : AfterTab;
+    if (Last == P) return;
     const uint8_t* const Ansi = AnsiByteCounts();
     for (const char* Q = P; Q < Last;) {
       const uint8_t B = Byte(Q);
@@ -360,6 +459,13 @@ struct TCp932Rules : TAsciiBreaks {
   static bool Continues(const char*, size_t, char Next) { return Byte(&Next) >= 0x40; }
 
   static size_t FullWidthColumns() { return 2; }
+
+  // A byte is a column, but a control byte (a tab up to TabWidth).
+  static const char* FindBreakBound(const char* P, const char* End, uint32_t TabWidth,
+                                    uint64_t& Bound) {
+    const uint8_t Extra[4] = {static_cast<uint8_t>(TabWidth + 1), 0, 0, 0};
+    return FindByteBreakBound(P, End, Extra, Bound);
+  }
 
   static void Measure(const char* P, const char* End, uint64_t& Width, uint64_t& Column,
                       uint32_t TabWidth, bool NeedColumn) {
@@ -472,6 +578,40 @@ struct TUtf16Rules {
     return End;
   }
 
+  // The break as FindBreak finds it, and in Bound a width that the units
+  // before it cannot exceed: two columns a unit, a tab TabWidth.
+  static const U* FindBreakBound(const U* P, const U* End, uint32_t TabWidth, uint64_t& Bound) {
+    const U* const Begin = P;
+    const U* const Whole = WholeEnd(P, End);
+    uint64_t Tabs = 0;
+#ifdef QUILLET_SSE2
+    const __m128i CRs = _mm_set1_epi16(static_cast<short>(CR));
+    const __m128i LFs = _mm_set1_epi16(static_cast<short>(LF));
+    const __m128i TabUnits = _mm_set1_epi16(static_cast<short>(u'\t'));
+    for (; static_cast<size_t>(Whole - P) >= 8 * Step; P += 8 * Step) {
+      const __m128i Units = TLoad::Load8(P);
+      const auto Mask = static_cast<uint32_t>(_mm_movemask_epi8(
+          _mm_or_si128(_mm_cmpeq_epi16(Units, CRs), _mm_cmpeq_epi16(Units, LFs))));
+      auto TabBits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi16(Units, TabUnits)));
+      if (Mask != 0) {
+        TabBits &= (1u << std::countr_zero(Mask)) - 1;
+        P += std::countr_zero(Mask) / 2 * Step;
+        Tabs += static_cast<uint64_t>(std::popcount(TabBits) / 2);
+        Bound = 2 * static_cast<uint64_t>(P - Begin) / Step + Tabs * TabWidth;
+        return P;
+      }
+      Tabs += static_cast<uint64_t>(std::popcount(TabBits) / 2);
+    }
+#endif
+    for (; P != Whole; P += Step) {
+      const uint16_t C = TLoad::At(P);
+      if (C == CR || C == LF) break;
+      Tabs += C == u'\t';
+    }
+    Bound = 2 * static_cast<uint64_t>(P - Begin) / Step + Tabs * TabWidth;
+    return P == Whole ? End : P;  // no bound is needed without a break
+  }
+
   static size_t BlankUnitsAt(const U* P, const U* End) {
     return static_cast<size_t>(End - P) >= Step && IsBlank(TLoad::At(P)) ? Step : 0;
   }
@@ -493,58 +633,57 @@ struct TUtf16Rules {
 
   // Narrow units among the Units units at P, counted eight at a time where
   // the processor allows: a range test is one signed comparison of the
-  // unit's offset from the range start, both moved by 0x8000.
-  static uint64_t NarrowUnits(const U* P, size_t Units) {
-    uint64_t Narrow = 0;
-    size_t I = 0;
+  // unit's offset from the range start, both moved by 0x8000. AfterTab is
+  // set just after the last tab, or to P.
+  static uint64_t NarrowUnits(const U* P, size_t Units, const U*& AfterTab) {
+    AfterTab = P;
 #ifdef QUILLET_SSE2
-    const auto Splat = [](int Value) { return _mm_set1_epi16(static_cast<short>(Value)); };
-    const auto InRange = [&Splat](__m128i V, int Low, int High) {
-      const __m128i Offset = _mm_xor_si128(_mm_sub_epi16(V, Splat(Low)), Splat(0x8000));
-      return _mm_cmplt_epi16(Offset, Splat((High - Low + 1) ^ 0x8000));
-    };
-    // Sixteen-bit lane counts, emptied before they can overflow.
-    constexpr size_t BlocksPerCount = 4096;
-    while (Units - I >= 8) {
+    if (Units >= 8) {
+      const auto Splat = [](int Value) { return _mm_set1_epi16(static_cast<short>(Value)); };
+      const auto InRange = [&Splat](__m128i V, int Low, int High) {
+        const __m128i Offset = _mm_xor_si128(_mm_sub_epi16(V, Splat(Low)), Splat(0x8000));
+        return _mm_cmplt_epi16(Offset, Splat((High - Low + 1) ^ 0x8000));
+      };
+      // Thirty-two-bit lane counts: a step adds one at most to each.
       __m128i Counts = _mm_setzero_si128();
-      for (size_t Block = 0; Block < BlocksPerCount && Units - I >= 8; ++Block, I += 8) {
-        const __m128i V = TLoad::Load8(P + I * Step);
+      size_t At = 0;
+      size_t Skip = 0;
+      do {
+        const __m128i V = TLoad::Load8(P + At * Step);
+        const __m128i Fresh = FreshUnits(Skip);
         const __m128i IsNarrowUnit =
             _mm_or_si128(_mm_or_si128(InRange(V, 0x0020, 0x007F), InRange(V, 0xFF61, 0xFF9F)),
                          _mm_cmpeq_epi16(V, Splat(0x203E)));
-        Counts = _mm_sub_epi16(Counts, IsNarrowUnit);
-      }
-      const __m128i Wide = _mm_madd_epi16(Counts, _mm_set1_epi16(1));  // sums of lane pairs
+        Counts = _mm_sub_epi32(Counts, _mm_madd_epi16(_mm_and_si128(IsNarrowUnit, Fresh), Splat(1)));
+        const auto Tabs = static_cast<uint32_t>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(V, Splat(u'\t')), Fresh)));
+        if (Tabs != 0) AfterTab = P + (At + (32 - std::countl_zero(Tabs)) / 2) * Step;
+      } while (NextStep<8>(At, Skip, Units));
       alignas(16) uint32_t Lanes[4];
-      _mm_store_si128(reinterpret_cast<__m128i*>(Lanes), Wide);
-      Narrow += uint64_t{Lanes[0]} + Lanes[1] + Lanes[2] + Lanes[3];
+      _mm_store_si128(reinterpret_cast<__m128i*>(Lanes), Counts);
+      return uint64_t{Lanes[0]} + Lanes[1] + Lanes[2] + Lanes[3];
     }
 #endif
-    for (; I < Units; ++I) Narrow += IsNarrow(TLoad::At(P + I * Step));
+    uint64_t Narrow = 0;
+    for (size_t I = 0; I < Units; ++I) {
+      const uint16_t C = TLoad::At(P + I * Step);
+      Narrow += IsNarrow(C);
+      if (C == u'\t') AfterTab = P + (I + 1) * Step;
+    }
     return Narrow;
-  }
-
-  // Just after the last tab among the Units units at P, or P.
-  static const U* AfterLastTab(const U* P, size_t Units) {
-    const U* Q = P + Units * Step;
-#ifdef QUILLET_SSE2
-    const __m128i Tabs = _mm_set1_epi16(static_cast<short>(u'\t'));
-    for (; static_cast<size_t>(Q - P) >= 8 * Step; Q -= 8 * Step) {
-      const __m128i V = TLoad::Load8(Q - 8 * Step);
-      const auto Mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi16(V, Tabs)));
-      if (Mask != 0) return Q - 8 * Step + ((31 - std::countl_zero(Mask)) / 2 + 1) * Step;
-    }
-#endif
-    while (Q != P && TLoad::At(Q - Step) != u'\t') Q -= Step;
-    return Q;
   }
 
   static void Measure(const U* P, const U* End, uint64_t& Width, uint64_t& Column,
                       uint32_t TabWidth, bool NeedColumn) {
     const size_t Units = static_cast<size_t>(End - P) / Step;
     const bool Odd = static_cast<size_t>(End - P) % Step != 0;
-    Width += 2 * (Units + Odd) - NarrowUnits(P, Units);
-    const U* const Last = NeedColumn ? P + Units * Step : AfterLastTab(P, Units);
+    const U* AfterTab;
+    Width += 2 * (Units + Odd) - NarrowUnits(P, Units, AfterTab);
+    const U* const Last = NeedColumn ? P + Units * Step : AfterTab;
+    if (Last == P) {
+      if (NeedColumn) Column += Odd;
+      return;
+    }
     const uint8_t* const Ansi = AnsiByteCounts();
     for (const U* Q = P; Q != Last; Q += Step) {
       const uint16_t C = TLoad::At(Q);
@@ -582,14 +721,6 @@ template <>
 struct TRulesOf<TCp932Bytes> {
   using T = TCp932Rules;
 };
-
-// Columns that a unit can add to a line at most: two, or TabWidth for a
-// tab; four for a byte of a byte encoding (the first byte of a four-byte
-// character, or of a bad one).
-template <typename TUnit>
-uint64_t MaxColumnsPerUnit(uint32_t TabWidth) {
-  return std::max<uint64_t>(TabWidth, sizeof(TUnit) == 1 ? 4 : 2);
-}
 
 }  // namespace
 
@@ -655,6 +786,40 @@ void TLineEngine<TEncoding>::Drain() {
   FStaged = 0;
 }
 
+// Copies Bytes bytes from From to To, the sizes of a line or two without a
+// call: in 16-byte pieces, the last one overlapping the one before, and
+// smaller ones likewise.
+inline void CopyBytes(char* To, const char* From, size_t Bytes) {
+#ifdef QUILLET_SSE2
+  if (Bytes >= 16) {
+    for (size_t I = 0; I + 16 < Bytes; I += 16) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(To + I),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(From + I)));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(To + Bytes - 16),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(From + Bytes - 16)));
+    return;
+  }
+#endif
+  if (Bytes >= 8) {
+    uint64_t Head;
+    uint64_t Tail;
+    std::memcpy(&Head, From, 8);
+    std::memcpy(&Tail, From + Bytes - 8, 8);
+    std::memcpy(To, &Head, 8);
+    std::memcpy(To + Bytes - 8, &Tail, 8);
+  } else if (Bytes >= 4) {
+    uint32_t Head;
+    uint32_t Tail;
+    std::memcpy(&Head, From, 4);
+    std::memcpy(&Tail, From + Bytes - 4, 4);
+    std::memcpy(To, &Head, 4);
+    std::memcpy(To + Bytes - 4, &Tail, 4);
+  } else {
+    for (size_t I = 0; I < Bytes; ++I) To[I] = From[I];
+  }
+}
+
 // Short pieces are gathered in the stage; a long one goes to the sink as it
 // is.
 template <typename TEncoding>
@@ -664,7 +829,13 @@ void TLineEngine<TEncoding>::Write(const TUnit* Units, size_t Count) {
     Drain();
     if (Count > StageUnits) return FSink->Put(Units, Count);
   }
-  std::memcpy(FStage + FStaged, Units, Count * sizeof(TUnit));
+  constexpr size_t Inline = 256;
+  if (Count * sizeof(TUnit) <= Inline) {
+    CopyBytes(reinterpret_cast<char*>(FStage + FStaged), reinterpret_cast<const char*>(Units),
+              Count * sizeof(TUnit));
+  } else {
+    std::memcpy(FStage + FStaged, Units, Count * sizeof(TUnit));
+  }
   FStaged += Count;
 }
 
@@ -705,18 +876,26 @@ void TLineEngine<TEncoding>::WriteBlank(uint8_t Kind, uint64_t Count) {
     TUnit* To = Room(Blanks * Length);
     if (Length == 1) {
 #ifdef QUILLET_SSE2
-      if constexpr (sizeof(TUnit) == 2) {
-        // Eight units a store; the stage has room for the units of the last
-        // store that lie past the fill, and what follows writes over them.
-        const __m128i Fill = _mm_set1_epi16(static_cast<short>(Units[0]));
-        for (TUnit* const Stop = To + Blanks; To < Stop; To += 8) {
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(To), Fill);
-        }
-      } else
-#endif
-      {
-        std::memset(To, Units[0], Blanks);
+      // Sixteen bytes a store; the stage has room for the units of the last
+      // store that lie past the fill, and what follows writes over them.
+      const __m128i Fill = sizeof(TUnit) == 2 ? _mm_set1_epi16(static_cast<short>(Units[0]))
+                                              : _mm_set1_epi8(static_cast<char>(Units[0]));
+      for (TUnit* const Stop = To + Blanks; To < Stop; To += 16 / sizeof(TUnit)) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(To), Fill);
       }
+#else
+      std::fill_n(To, Blanks, Units[0]);
+#endif
+#ifdef QUILLET_SSE2
+    } else if (sizeof(TUnit) == 1 && Length == 2) {
+      // A UTF-16 or CP932 blank of two bytes, eight to a store.
+      uint16_t Pair;
+      std::memcpy(&Pair, Units, 2);
+      const __m128i Fill = _mm_set1_epi16(static_cast<short>(Pair));
+      for (TUnit* const Stop = To + 2 * Blanks; To < Stop; To += 16) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(To), Fill);
+      }
+#endif
     } else {
       for (size_t I = 0; I < Blanks; ++I, To += Length) {
         for (size_t K = 0; K < Length; ++K) To[K] = Units[K];
@@ -1006,12 +1185,6 @@ template <typename TEncoding>
 const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::WholeLine(
     const TUnit* P, const TUnit* Break, const TUnit* End) {
   using TRules = typename TRulesOf<TEncoding>::T;
-  // A measuring pass passes over a line that cannot be wider than the
-  // widest so far.
-  if (FSink == nullptr &&
-      static_cast<uint64_t>(Break - P) * MaxColumnsPerUnit<TUnit>(FTabWidth) <= FWidest) {
-    return EndLine(Break, End);
-  }
   const TUnit* const Blanks = TRules::TrailingBlanks(P, Break);
   Copy(P, Blanks);
   uint64_t Width = 0;
@@ -1035,7 +1208,16 @@ template <typename TEncoding>
 const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanContent(
     const TUnit* P, const TUnit* End) {
   using TRules = typename TRulesOf<TEncoding>::T;
-  const TUnit* const Break = TRules::FindBreak(P, End);
+  const TUnit* Break;
+  if (FSink == nullptr) {
+    // A measuring pass passes over a whole line that cannot be wider than
+    // the widest so far.
+    uint64_t Bound;
+    Break = TRules::FindBreakBound(P, End, FTabWidth, Bound);
+    if (Break != End && FLineOffset == OffsetOf(P) && Bound <= FWidest) return EndLine(Break, End);
+  } else {
+    Break = TRules::FindBreak(P, End);
+  }
   const bool Ends = Break != End;
   if (FLineOffset == OffsetOf(P)) {  // the line starts here
     if (Ends) return WholeLine(P, Break, End);
