@@ -440,6 +440,66 @@ TYPED_TEST(LineEngine, GivesTheInputBackWhereNothingChanges) {
   }
 }
 
+// Two parts of a text, cut at a line start, each through engines of their
+// own (the second told its first line's number), give what the whole text
+// gives: the outputs joined, the reports joined (offsets from each part's
+// start), the widest line the wider of the two.
+TYPED_TEST(LineEngine, PartsGiveWhatTheWholeGives) {
+  using TCase = TypeParam;
+  using TEngine = TLineEngine<typename TCase::TEngineEncoding>;
+  using TUnits = typename TCase::TUnits;
+  std::mt19937 Rng(4242);
+  for (int Round = 0; Round < 400; ++Round) {
+    const std::vector<TPiece> Pieces = RandomPieces<TCase>(Rng, 40);
+    const std::vector<TLine> Lines = SplitLines(Pieces);
+    const size_t Cut = Lines.empty() ? 0 : Rng() % (Lines.size() + 1);
+    TUnits Input;
+    TUnits First;
+    for (size_t I = 0; I < Pieces.size(); ++I) {
+      if (Cut < Lines.size() && I == Lines[Cut].Begin) First = Input;
+      Input += UnitsOf<TCase>(Pieces[I]);
+    }
+    if (Cut >= Lines.size()) First = Input;
+    const TUnits Second = Input.substr(First.size());
+    TLineEngineSettings Settings;
+    Settings.Command = static_cast<uint8_t>(1 + Rng() % 9);
+    Settings.TabWidth = TabWidths[Rng() % std::size(TabWidths)];
+    Settings.Lines = RandomRanges(Rng);
+    Settings.Report = true;
+    const auto Run = [&Settings](const TUnits& Part, uint64_t FirstLine, uint64_t Widest,
+                                 TCollectingSink<typename TEngine::TUnit>& Sink) {
+      TLineEngineSettings Own = Settings;
+      Own.FirstLine = FirstLine;
+      Own.Widest = Widest;
+      TEngine Measure(Own);
+      Measure.Feed(Part.data(), Part.size());
+      Measure.Finish();
+      TEngine Engine(Own, Sink);
+      Engine.Feed(Part.data(), Part.size());
+      Engine.Finish();
+      return std::pair{Measure.Widest(), Engine.Lines()};
+    };
+    TCollectingSink<typename TEngine::TUnit> Whole(Input);
+    const uint64_t Widest = Run(Input, 1, 0, Whole).first;
+    Whole.Output.clear();
+    Whole.Changes.clear();
+    Run(Input, 1, Widest, Whole);
+    TCollectingSink<typename TEngine::TUnit> A(First);
+    TCollectingSink<typename TEngine::TUnit> B(Second);
+    const auto [WidestA, LinesA] = Run(First, 1, Widest, A);
+    const uint64_t WidestB = Run(Second, LinesA + 1, Widest, B).first;
+    ASSERT_EQ(LinesA, std::min(Cut, Lines.size()));
+    ASSERT_EQ(std::max(WidestA, WidestB), Widest);
+    ASSERT_EQ(A.Output + B.Output, Whole.Output);
+    std::vector<TLineChange> Joined = A.Changes;
+    for (TLineChange Change : B.Changes) {
+      Change.Offset += First.size();
+      Joined.push_back(Change);
+    }
+    ASSERT_EQ(Joined, Whole.Changes);
+  }
+}
+
 // --- Column rules of the byte encodings -------------------------------------------
 
 // The width of a character and its code page 932 column (seen through the

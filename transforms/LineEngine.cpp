@@ -744,6 +744,7 @@ TLineEngine<TEncoding>::TLineEngine(const TLineEngineSettings& Settings)
       FWidestIn(Settings.Widest),
       FAll(Settings.Lines.empty()) {
   using TRules = typename TRulesOf<TEncoding>::T;
+  FLineBefore = FLine = Settings.FirstLine == 0 ? 0 : Settings.FirstLine - 1;
   FPowerOfTwo = std::has_single_bit(FTabWidth);
   FSelectedPhase = phContent;
   FFullWidthColumns = static_cast<uint32_t>(TRules::FullWidthColumns());

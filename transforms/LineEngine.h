@@ -83,6 +83,11 @@ struct TLineEngineSettings {
   uint64_t Widest = 0;
   // Whether the sink hears of every line that changes (LineChanged).
   bool Report = false;
+  // The number of the input's first line: a pass over a part of a text that
+  // starts at a line start numbers, selects and reports its lines as in the
+  // whole text (a measuring pass over parts gives the greatest of their
+  // widest widths).
+  uint64_t FirstLine = 1;
 };
 
 // What changes in a line; several may.
@@ -155,7 +160,7 @@ class TLineEngine {
   // Some line's units changed (a rewriting pass).
   bool Changed() const { return FChanged; }
   // Lines of the input, selected or not.
-  uint64_t Lines() const { return FLine; }
+  uint64_t Lines() const { return FLine - FLineBefore; }
 
   // Width of Units, taken as one line without its break.
   static uint64_t Width(const TUnit* Units, size_t Count, int32_t TabWidth);
@@ -259,7 +264,8 @@ class TLineEngine {
   TUnit FCarry[MaxCharUnits] = {};  // a character cut by the end of a chunk
   size_t FCarried = 0;
   bool FAll;  // every line is selected
-  uint64_t FLine = 0;  // the current line, or the last one when none is open
+  uint64_t FLineBefore;  // the number of the line before the input's first
+  uint64_t FLine;        // the current line, or the last one when none is open
   uint64_t FLineOffset = 0;
   bool FLineOpen = false;
   bool FAfterCR = false;  // the last unit was a CR that ended a line
