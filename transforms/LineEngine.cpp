@@ -128,9 +128,8 @@ const char* FindByteBreak(const char* P, const char* End) {
 
 // Bytes below 0x20 in P .. End.
 uint64_t CountControlBytes(const char* P, const char* End) {
-  const auto Size = static_cast<size_t>(End - P);
 #ifdef QUILLET_SSE2
-  if (Size >= 16) {
+  if (const auto Size = static_cast<size_t>(End - P); Size >= 16) {
     const __m128i Low = _mm_set1_epi8(0x1F);
     const __m128i Ones = _mm_set1_epi8(1);
     const __m128i Zero = _mm_setzero_si128();
@@ -221,6 +220,7 @@ struct TAsciiBreaks {
 struct TUtf8Rules : TAsciiBreaks {
   static constexpr char Blanks[4][3] = {{}, {' '}, {'\t'}, {'\xE3', '\x80', '\x80'}};
   static constexpr uint8_t BlankLength[4] = {0, 1, 1, 3};
+  static constexpr size_t FixedBlankLength = 0;  // blanks differ in length
   static const char* Blank(uint8_t Kind) { return Blanks[Kind]; }
 
   static bool IsContinuation(uint8_t B) { return (B & 0xC0) == 0x80; }
@@ -418,6 +418,7 @@ inline bool IsLeadByte(uint8_t B) {
 struct TCp932Rules : TAsciiBreaks {
   static constexpr char Blanks[4][2] = {{}, {' '}, {'\t'}, {'\x81', '\x40'}};
   static constexpr uint8_t BlankLength[4] = {0, 1, 1, 2};
+  static constexpr size_t FixedBlankLength = 0;
   static const char* Blank(uint8_t Kind) { return Blanks[Kind]; }
 
   static size_t BlankUnitsAt(const char* P, const char* End) { return BlankAt(P, End).Units; }
@@ -547,6 +548,7 @@ struct TUtf16Rules {
     return Table[Kind].data();
   }
   static constexpr uint8_t BlankLength[4] = {0, Step, Step, Step};
+  static constexpr size_t FixedBlankLength = Step;  // every blank is one unit
 
   static const U* WholeEnd(const U* P, const U* End) {
     return P + static_cast<size_t>(End - P) / Step * Step;
@@ -802,7 +804,9 @@ inline void CopyBytes(char* To, const char* From, size_t Bytes) {
     return;
   }
 #endif
-  if (Bytes >= 8) {
+  if (Bytes > 16) {
+    std::memcpy(To, From, Bytes);
+  } else if (Bytes >= 8) {
     uint64_t Head;
     uint64_t Tail;
     std::memcpy(&Head, From, 8);
@@ -1054,8 +1058,15 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent
       TUnit* To = Room(2 * (Stretch + MaxCharUnits));
       for (TBlank Blank; P < Stop && (Blank = TRules::BlankAt(P, End)).Units != 0;) {
         const TUnit* const Next = P + Blank.Units;
+        // The units of a blank, copied one by one unless all blanks are as
+        // long, which the compiler can copy in one go.
+        const auto CopyBlank = [](TUnit* To, const TUnit* From, size_t Units) {
+          constexpr size_t Fixed = TRules::FixedBlankLength;
+          for (size_t K = 0; K < (Fixed != 0 ? Fixed : Units); ++K) To[K] = From[K];
+        };
         if constexpr (Command == 4) {
-          for (size_t K = 0; K < Blank.Units; ++K) To[K] = To[K + Blank.Units] = P[K];
+          CopyBlank(To, P, Blank.Units);
+          CopyBlank(To + Blank.Units, P, Blank.Units);
           To += 2 * Blank.Units;
           ++Blanks;
           P = Next;
@@ -1080,7 +1091,8 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent
             P = Next;
             break;
           }
-          for (size_t K = 0; K < Blank.Units; ++K) *To++ = P[K];
+          CopyBlank(To, P, Blank.Units);
+          To += Blank.Units;
           const TBlank After = TRules::BlankAt(Next, End);
           const bool Pair = After.Units != 0 && After.Kind == Blank.Kind;
           Halved |= Pair;

@@ -264,8 +264,8 @@ class TLineEngine {
   TUnit FCarry[MaxCharUnits] = {};  // a character cut by the end of a chunk
   size_t FCarried = 0;
   bool FAll;  // every line is selected
-  uint64_t FLineBefore;  // the number of the line before the input's first
-  uint64_t FLine;        // the current line, or the last one when none is open
+  uint64_t FLineBefore = 0;  // the number of the line before the input's first
+  uint64_t FLine = 0;        // the current line, or the last one when none is open
   uint64_t FLineOffset = 0;
   bool FLineOpen = false;
   bool FAfterCR = false;  // the last unit was a CR that ended a line
