@@ -27,6 +27,9 @@ namespace {
 std::atomic<uint64_t> Allocations{0};
 }  // namespace
 
+// Every form that allocates or frees without an alignment of its own, so
+// that each allocation is freed by its own kind (the library's stable_sort
+// uses the nothrow form).
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
@@ -35,10 +38,32 @@ void* operator new(size_t Size) {
   if (void* P = std::malloc(Size == 0 ? 1 : Size)) return P;
   throw std::bad_alloc();
 }
+void* operator new[](size_t Size) {
+  return operator new(Size);
+}
+void* operator new(size_t Size, const std::nothrow_t&) noexcept {
+  ++Allocations;
+  return std::malloc(Size == 0 ? 1 : Size);
+}
+void* operator new[](size_t Size, const std::nothrow_t& Tag) noexcept {
+  return operator new(Size, Tag);
+}
 void operator delete(void* P) noexcept {
   std::free(P);
 }
+void operator delete[](void* P) noexcept {
+  std::free(P);
+}
 void operator delete(void* P, size_t) noexcept {
+  std::free(P);
+}
+void operator delete[](void* P, size_t) noexcept {
+  std::free(P);
+}
+void operator delete(void* P, const std::nothrow_t&) noexcept {
+  std::free(P);
+}
+void operator delete[](void* P, const std::nothrow_t&) noexcept {
   std::free(P);
 }
 
