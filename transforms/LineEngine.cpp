@@ -36,6 +36,21 @@ struct TBlank {
   uint8_t Units;
 };
 
+// The same as flags, one of them 1, or none and Units 0.
+struct TBlankFlags {
+  uint32_t Space;
+  uint32_t Tab;
+  uint32_t FullWidth;
+  uint32_t Units;
+};
+
+// The flags of a blank from its kind, for the encodings whose rules find
+// the kind.
+inline TBlankFlags FlagsOf(TBlank Blank) {
+  return {Blank.Kind == BlankSpace, Blank.Kind == BlankTab, Blank.Kind == BlankFullWidth,
+          Blank.Units};
+}
+
 constexpr uint16_t CR = 0x0D;
 constexpr uint16_t LF = 0x0A;
 
@@ -230,6 +245,7 @@ struct TUtf8Rules : TAsciiBreaks {
   }
 
   static size_t BlankUnitsAt(const char* P, const char* End) { return BlankAt(P, End).Units; }
+  static TBlankFlags BlankFlagsAt(const char* P, const char* End) { return FlagsOf(BlankAt(P, End)); }
   static TBlank BlankAt(const char* P, const char* End) {
     const uint8_t B = Byte(P);
     if (B == ' ') return {BlankSpace, 1};
@@ -422,6 +438,7 @@ struct TCp932Rules : TAsciiBreaks {
   static const char* Blank(uint8_t Kind) { return Blanks[Kind]; }
 
   static size_t BlankUnitsAt(const char* P, const char* End) { return BlankAt(P, End).Units; }
+  static TBlankFlags BlankFlagsAt(const char* P, const char* End) { return FlagsOf(BlankAt(P, End)); }
   static TBlank BlankAt(const char* P, const char* End) {
     const uint8_t B = Byte(P);
     if (B == ' ') return {BlankSpace, 1};
@@ -537,6 +554,8 @@ struct TUtf16Rules {
                                 (C == 0x3000) * BlankFullWidth);
   }
   static bool IsBlank(uint16_t C) { return (C == u' ') | (C == u'\t') | (C == 0x3000); }
+  // Two blanks of one kind are the same unit.
+  static bool SameBlank(const U* A, const U* B) { return TLoad::At(A) == TLoad::At(B); }
   // The units of each blank kind.
   static const U* Blank(uint8_t Kind) {
     static const auto Table = [] {
@@ -617,10 +636,19 @@ struct TUtf16Rules {
   static size_t BlankUnitsAt(const U* P, const U* End) {
     return static_cast<size_t>(End - P) >= Step && IsBlank(TLoad::At(P)) ? Step : 0;
   }
+  // Without a branch on the mix of blanks in an indent.
+  static TBlankFlags BlankFlagsAt(const U* P, const U* End) {
+    if (static_cast<size_t>(End - P) < Step) return {0, 0, 0, 0};
+    const uint16_t C = TLoad::At(P);
+    const uint32_t Space = C == u' ';
+    const uint32_t Tab = C == u'\t';
+    const uint32_t FullWidth = C == 0x3000;
+    return {Space, Tab, FullWidth, (Space | Tab | FullWidth) * static_cast<uint32_t>(Step)};
+  }
   static TBlank BlankAt(const U* P, const U* End) {
     if (static_cast<size_t>(End - P) < Step) return {0, 0};
     const uint8_t Kind = KindOf(TLoad::At(P));
-    return {Kind, static_cast<uint8_t>(Kind != 0 ? Step : 0)};
+    return {Kind, static_cast<uint8_t>((Kind != 0) * Step)};
   }
   static const U* TrailingBlanks(const U* P, const U* End) {
     if (static_cast<size_t>(End - P) % Step != 0) return End;
@@ -1023,12 +1051,13 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent
     uint64_t SpacesAfterTab = FIndent.SpacesAfterTab;
     uint32_t Column = FIndent.Column;
     uint8_t Last = FIndent.Last;
-    for (TBlank Blank; P != End && (Blank = TRules::BlankAt(P, End)).Units != 0; P += Blank.Units) {
+    for (TBlankFlags Blank; P != End && (Blank = TRules::BlankFlagsAt(P, End)).Units != 0;
+         P += Blank.Units) {
       // Branch-free: a space is one space and one column, a tab fills to the
       // next stop, a full-width space is two spaces and its bytes.
-      const uint32_t IsSpace = Blank.Kind == BlankSpace;
-      const uint32_t IsTab = Blank.Kind == BlankTab;
-      const uint32_t IsFullWidth = Blank.Kind == BlankFullWidth;
+      const uint32_t IsSpace = Blank.Space;
+      const uint32_t IsTab = Blank.Tab;
+      const uint32_t IsFullWidth = Blank.FullWidth;
       const uint32_t Fill = IsTab * (Step - (PowerOfTwo ? Column & (Step - 1) : Column));
       const uint32_t Add = IsSpace + Fill + FullWidthColumns * IsFullWidth;
       Column = PowerOfTwo ? Column + Add : AddModulo(Column, Add, Step);
@@ -1036,7 +1065,8 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent
       SpacesAfterTab = IsTab != 0 ? 0 : SpacesAfterTab + IsSpace;
       Tabs += IsTab;
       FullWidth += IsFullWidth;
-      Last = Blank.Kind;
+      Last = static_cast<uint8_t>(IsSpace * BlankSpace + IsTab * BlankTab +
+                                  IsFullWidth * BlankFullWidth);
       ++Blanks;
     }
     FIndent.Spaces = Spaces;
@@ -1046,6 +1076,14 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent
     FIndent.Column = Column;
     FIndent.Last = Last;
   } else if constexpr (Command == 4 || Command == 5) {
+    // Command 4 needs no kinds, command 5 only with blanks of several lengths.
+    const auto BlankOf = [](const TUnit* At, const TUnit* Last) -> TBlank {
+      if constexpr (Command == 4 || TRules::FixedBlankLength != 0) {
+        return {0, static_cast<uint8_t>(TRules::BlankUnitsAt(At, Last))};
+      } else {
+        return TRules::BlankAt(At, Last);
+      }
+    };
     // Room for a stretch of the indent at a time: command 4 writes two units
     // for each it reads, 5 one at most and the blank it held back; a pair
     // may reach past the stretch.
@@ -1056,7 +1094,7 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent
     while (P != End && TRules::BlankUnitsAt(P, End) != 0) {
       const TUnit* const Stop = P + std::min<size_t>(static_cast<size_t>(End - P), Stretch);
       TUnit* To = Room(2 * (Stretch + MaxCharUnits));
-      for (TBlank Blank; P < Stop && (Blank = TRules::BlankAt(P, End)).Units != 0;) {
+      for (TBlank Blank; P < Stop && (Blank = BlankOf(P, End)).Units != 0;) {
         const TUnit* const Next = P + Blank.Units;
         // The units of a blank, copied one by one unless all blanks are as
         // long, which the compiler can copy in one go.
@@ -1075,7 +1113,7 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent
           // are equal, become one; the last blank of a run waits for the next
           // run, which may hold its pair.
           if (Unpaired != 0) {
-            const bool Pair = Unpaired == Blank.Kind;
+            const bool Pair = Unpaired == TRules::BlankAt(P, End).Kind;
             for (size_t K = 0; K < TRules::BlankLength[Unpaired]; ++K) *To++ = FBlankUnits[Unpaired][K];
             Unpaired = 0;
             Halved |= Pair;
@@ -1087,17 +1125,25 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent
           }
           ++Blanks;
           if (Next == End) {
-            Unpaired = Blank.Kind;
+            Unpaired = TRules::BlankAt(P, End).Kind;
             P = Next;
             break;
           }
           CopyBlank(To, P, Blank.Units);
           To += Blank.Units;
-          const TBlank After = TRules::BlankAt(Next, End);
-          const bool Pair = After.Units != 0 && After.Kind == Blank.Kind;
+          bool Pair;
+          size_t AfterUnits;
+          if constexpr (TRules::FixedBlankLength != 0) {
+            AfterUnits = TRules::BlankUnitsAt(Next, End);
+            Pair = AfterUnits != 0 && TRules::SameBlank(P, Next);
+          } else {
+            const TBlank After = TRules::BlankAt(Next, End);
+            AfterUnits = After.Units;
+            Pair = After.Units != 0 && After.Kind == Blank.Kind;
+          }
           Halved |= Pair;
           Blanks += Pair;
-          P = Pair ? Next + After.Units : Next;
+          P = Pair ? Next + AfterUnits : Next;
         }
       }
       FStaged = static_cast<size_t>(To - FStage);
