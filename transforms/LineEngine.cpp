@@ -36,21 +36,6 @@ struct TBlank {
   uint8_t Units;
 };
 
-// The same as flags, one of them 1, or none and Units 0.
-struct TBlankFlags {
-  uint32_t Space;
-  uint32_t Tab;
-  uint32_t FullWidth;
-  uint32_t Units;
-};
-
-// The flags of a blank from its kind, for the encodings whose rules find
-// the kind.
-inline TBlankFlags FlagsOf(TBlank Blank) {
-  return {Blank.Kind == BlankSpace, Blank.Kind == BlankTab, Blank.Kind == BlankFullWidth,
-          Blank.Units};
-}
-
 constexpr uint16_t CR = 0x0D;
 constexpr uint16_t LF = 0x0A;
 
@@ -245,7 +230,6 @@ struct TUtf8Rules : TAsciiBreaks {
   }
 
   static size_t BlankUnitsAt(const char* P, const char* End) { return BlankAt(P, End).Units; }
-  static TBlankFlags BlankFlagsAt(const char* P, const char* End) { return FlagsOf(BlankAt(P, End)); }
   static TBlank BlankAt(const char* P, const char* End) {
     const uint8_t B = Byte(P);
     if (B == ' ') return {BlankSpace, 1};
@@ -438,7 +422,6 @@ struct TCp932Rules : TAsciiBreaks {
   static const char* Blank(uint8_t Kind) { return Blanks[Kind]; }
 
   static size_t BlankUnitsAt(const char* P, const char* End) { return BlankAt(P, End).Units; }
-  static TBlankFlags BlankFlagsAt(const char* P, const char* End) { return FlagsOf(BlankAt(P, End)); }
   static TBlank BlankAt(const char* P, const char* End) {
     const uint8_t B = Byte(P);
     if (B == ' ') return {BlankSpace, 1};
@@ -635,15 +618,6 @@ struct TUtf16Rules {
 
   static size_t BlankUnitsAt(const U* P, const U* End) {
     return static_cast<size_t>(End - P) >= Step && IsBlank(TLoad::At(P)) ? Step : 0;
-  }
-  // Without a branch on the mix of blanks in an indent.
-  static TBlankFlags BlankFlagsAt(const U* P, const U* End) {
-    if (static_cast<size_t>(End - P) < Step) return {0, 0, 0, 0};
-    const uint16_t C = TLoad::At(P);
-    const uint32_t Space = C == u' ';
-    const uint32_t Tab = C == u'\t';
-    const uint32_t FullWidth = C == 0x3000;
-    return {Space, Tab, FullWidth, (Space | Tab | FullWidth) * static_cast<uint32_t>(Step)};
   }
   static TBlank BlankAt(const U* P, const U* End) {
     if (static_cast<size_t>(End - P) < Step) return {0, 0};
@@ -957,16 +931,18 @@ template <typename TEncoding>
 void TLineEngine<TEncoding>::OpenLine(const TUnit* P) {
   ++FLine;
   FLineOpen = true;
-  FLineOffset = OffsetOf(P);
+  FLineBegin = P;
   FKinds = 0;
   FPhase = Selects(FLine) ? FSelectedPhase : phPass;
 }
 
 template <typename TEncoding>
 void TLineEngine<TEncoding>::CloseLine() {
-  if (FKinds != 0) {
-    FChanged = true;
-    if (FReport && FSink != nullptr) FSink->LineChanged({FLine, FLineOffset, FKinds});
+  // Without a branch on whether the line changed, which varies from line to
+  // line; only a report asks.
+  FChanged |= FKinds != 0;
+  if (FReport && FKinds != 0 && FSink != nullptr) {
+    FSink->LineChanged({FLine, FLineBegin != nullptr ? OffsetOf(FLineBegin) : FLineOffset, FKinds});
   }
   FLineOpen = false;
 }
@@ -1012,8 +988,8 @@ void TLineEngine<TEncoding>::EndIndent(const TUnit* P) {
     Changed = FCommand == 1   ? I.Tabs + I.FullWidth != 0
               : FCommand == 2 ? I.Tabs != 0 || Spaces > 1 || (Spaces == 1 && I.Last != BlankSpace)
                               : I.FullWidth != 0 || I.SpacesAfterTab != Spaces || Spaces >= FTabWidth;
-    if (!Changed && FLineOffset >= FOffset) {
-      Copy(FBegin + (FLineOffset - FOffset), P);
+    if (!Changed && FLineBegin != nullptr) {
+      Copy(FLineBegin, P);
     } else if (FCommand == 1) {
       WriteBlank(BlankSpace, I.Spaces);
     } else if (FCommand == 2) {
@@ -1027,7 +1003,7 @@ void TLineEngine<TEncoding>::EndIndent(const TUnit* P) {
     if (I.Unpaired != 0) WriteBlank(I.Unpaired, 1);
     Changed = I.Halved;
   }
-  if (Changed) FKinds |= lkIndent;
+  FKinds |= static_cast<uint8_t>(Changed * lkIndent);
 }
 
 // Command 1 stands for 1 to 3, which count the indent's half-width spaces
@@ -1039,7 +1015,7 @@ template <uint8_t Command, bool PowerOfTwo>
 const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent(
     const TUnit* P, const TUnit* End) {
   using TRules = typename TRulesOf<TEncoding>::T;
-  if (FLineOffset == OffsetOf(P)) FIndent = {};  // the line starts here
+  if (FLineBegin == P) FIndent = {};  // the line starts here
   // In locals: stores of units could alias the members.
   uint64_t Blanks = FIndent.Blanks;
   if constexpr (Command == 1) {
@@ -1051,13 +1027,12 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent
     uint64_t SpacesAfterTab = FIndent.SpacesAfterTab;
     uint32_t Column = FIndent.Column;
     uint8_t Last = FIndent.Last;
-    for (TBlankFlags Blank; P != End && (Blank = TRules::BlankFlagsAt(P, End)).Units != 0;
-         P += Blank.Units) {
+    for (TBlank Blank; P != End && (Blank = TRules::BlankAt(P, End)).Units != 0; P += Blank.Units) {
       // Branch-free: a space is one space and one column, a tab fills to the
       // next stop, a full-width space is two spaces and its bytes.
-      const uint32_t IsSpace = Blank.Space;
-      const uint32_t IsTab = Blank.Tab;
-      const uint32_t IsFullWidth = Blank.FullWidth;
+      const uint32_t IsSpace = Blank.Kind == BlankSpace;
+      const uint32_t IsTab = Blank.Kind == BlankTab;
+      const uint32_t IsFullWidth = Blank.Kind == BlankFullWidth;
       const uint32_t Fill = IsTab * (Step - (PowerOfTwo ? Column & (Step - 1) : Column));
       const uint32_t Add = IsSpace + Fill + FullWidthColumns * IsFullWidth;
       Column = PowerOfTwo ? Column + Add : AddModulo(Column, Add, Step);
@@ -1065,8 +1040,7 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent
       SpacesAfterTab = IsTab != 0 ? 0 : SpacesAfterTab + IsSpace;
       Tabs += IsTab;
       FullWidth += IsFullWidth;
-      Last = static_cast<uint8_t>(IsSpace * BlankSpace + IsTab * BlankTab +
-                                  IsFullWidth * BlankFullWidth);
+      Last = Blank.Kind;
       ++Blanks;
     }
     FIndent.Spaces = Spaces;
@@ -1090,6 +1064,22 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent
     constexpr size_t Stretch = StageUnits / 16;
     uint8_t Unpaired = FIndent.Unpaired;
     bool Halved = FIndent.Halved;
+    if constexpr (Command == 5) {
+      // The blank that the run before held back goes out, and pairs with
+      // the first blank of this run when they are equal.
+      if (Unpaired != 0 && P != End) {
+        const TBlank Blank = TRules::BlankAt(P, End);
+        if (Blank.Units != 0) {
+          TUnit* To = Room(MaxCharUnits);
+          for (size_t K = 0; K < TRules::BlankLength[Unpaired]; ++K) *To++ = FBlankUnits[Unpaired][K];
+          FStaged = static_cast<size_t>(To - FStage);
+          const bool Pair = Blank.Kind == Unpaired;
+          Halved |= Pair;
+          Unpaired = 0;
+          if (Pair) P += Blank.Units;
+        }
+      }
+    }
     // No room is taken for a line without an indent, whose copy then goes on.
     while (P != End && TRules::BlankUnitsAt(P, End) != 0) {
       const TUnit* const Stop = P + std::min<size_t>(static_cast<size_t>(End - P), Stretch);
@@ -1103,27 +1093,15 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent
           for (size_t K = 0; K < (Fixed != 0 ? Fixed : Units); ++K) To[K] = From[K];
         };
         if constexpr (Command == 4) {
+          ++Blanks;  // (halving changes a line when it halves, whatever the count)
           CopyBlank(To, P, Blank.Units);
           CopyBlank(To + Blank.Units, P, Blank.Units);
           To += 2 * Blank.Units;
-          ++Blanks;
           P = Next;
         } else {
           // Scanning from the left, a blank and the one after it, when they
           // are equal, become one; the last blank of a run waits for the next
           // run, which may hold its pair.
-          if (Unpaired != 0) {
-            const bool Pair = Unpaired == TRules::BlankAt(P, End).Kind;
-            for (size_t K = 0; K < TRules::BlankLength[Unpaired]; ++K) *To++ = FBlankUnits[Unpaired][K];
-            Unpaired = 0;
-            Halved |= Pair;
-            if (Pair) {
-              ++Blanks;
-              P = Next;
-              continue;
-            }
-          }
-          ++Blanks;
           if (Next == End) {
             Unpaired = TRules::BlankAt(P, End).Kind;
             P = Next;
@@ -1134,15 +1112,15 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent
           bool Pair;
           size_t AfterUnits;
           if constexpr (TRules::FixedBlankLength != 0) {
-            AfterUnits = TRules::BlankUnitsAt(Next, End);
-            Pair = AfterUnits != 0 && TRules::SameBlank(P, Next);
+            // A unit equal to a blank is that blank.
+            AfterUnits = TRules::FixedBlankLength;
+            Pair = TRules::SameBlank(P, Next);
           } else {
             const TBlank After = TRules::BlankAt(Next, End);
             AfterUnits = After.Units;
             Pair = After.Units != 0 && After.Kind == Blank.Kind;
           }
           Halved |= Pair;
-          Blanks += Pair;
           P = Pair ? Next + AfterUnits : Next;
         }
       }
@@ -1221,7 +1199,7 @@ void TLineEngine<TEncoding>::EndContent(uint64_t Width, bool Blanks, const THeld
   FWidest = std::max(FWidest, Width);
   if (FSink == nullptr) return;
   if (FCommand == 7) {
-    if (Blanks) FKinds |= lkTrailingBlanks;
+    FKinds |= static_cast<uint8_t>(Blanks * lkTrailingBlanks);
     return;
   }
   const uint64_t Pad = PaddingCount(FCommand, Width, FWidestIn, FTabWidth);
@@ -1273,16 +1251,16 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanConten
     // the widest so far.
     uint64_t Bound;
     Break = TRules::FindBreakBound(P, End, FTabWidth, Bound);
-    if (Break != End && FLineOffset == OffsetOf(P) && Bound <= FWidest) return EndLine(Break, End);
+    if (Break != End && FLineBegin == P && Bound <= FWidest) return EndLine(Break, End);
   } else {
     Break = TRules::FindBreak(P, End);
   }
   const bool Ends = Break != End;
-  if (FLineOffset == OffsetOf(P)) {  // the line starts here
+  if (FLineBegin == P) {  // the line starts here
     if (Ends) return WholeLine(P, Break, End);
     FColumns = {};
     FHeld = {};
-    FHeld.Offset = FLineOffset;
+    FHeld.Offset = OffsetOf(P);
   }
   const TUnit* const Blanks = TRules::TrailingBlanks(P, Break);
   if (Blanks != P) {
@@ -1339,8 +1317,14 @@ void TLineEngine<TEncoding>::Run(const TUnit* Begin, const TUnit* End, uint64_t 
         break;
     }
   }
+  // A line that goes on keeps where it started as an offset: the run's
+  // units are gone after it.
+  if (FLineOpen && FLineBegin != nullptr) {
+    FLineOffset = OffsetOf(FLineBegin);
+    FLineBegin = nullptr;
+  }
   // The blanks held back that lie in this run go to the window while they
-  // fit: the run's units are gone after it.
+  // fit.
   if (FSink != nullptr && FLineOpen && FPhase == phContent && !FHeld.WindowFull) {
     const uint64_t From = std::max(FHeld.Offset, FOffset);
     const auto Count = static_cast<size_t>(OffsetOf(End) - From);

@@ -266,6 +266,9 @@ class TLineEngine {
   bool FAll;  // every line is selected
   uint64_t FLineBefore = 0;  // the number of the line before the input's first
   uint64_t FLine = 0;        // the current line, or the last one when none is open
+  // Where the current line starts: in the current run, or before it at
+  // FLineOffset (FLineBegin then null).
+  const TUnit* FLineBegin = nullptr;
   uint64_t FLineOffset = 0;
   bool FLineOpen = false;
   bool FAfterCR = false;  // the last unit was a CR that ended a line
