@@ -1,9 +1,11 @@
 // Throughput of the engine: the nine line commands, the string routines they
 // are built from, the line list, the pathological text shapes at two sizes
-// (the times must grow linearly with the size), and the write-back of a large
-// selection in the simulated editor.
+// (the times must grow linearly with the size), the write-back of a large
+// selection in the simulated editor, and the line engine on the byte
+// encodings of the command-line filter.
 //
-// items_per_second counts UTF-16 code units of the input.
+// items_per_second counts UTF-16 code units of the input, bytes for the
+// byte encodings.
 #include <benchmark/benchmark.h>
 
 #if defined(__GLIBC__)
@@ -12,11 +14,15 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "StringUnit/AnsiCodePage.h"
 #include "StringUnit/Columns.h"
 #include "StringUnit/Matching.h"
 #include "TemplateList/StringRecordList.h"
@@ -24,6 +30,7 @@
 #include "plugin/PluginLibrary2.h"
 #include "testing/SimEditor.h"
 #include "transforms/LineCommands.h"
+#include "transforms/LineEngine.h"
 
 namespace quillet::bench {
 namespace {
@@ -117,6 +124,143 @@ void BM_LineListJoin(benchmark::State& State) {
   CountUnits(State, Mixed().size());
 }
 BENCHMARK(BM_LineListJoin)->Unit(benchmark::kMillisecond);
+
+// --- The line engine on bytes -------------------------------------------------
+//
+// As the command-line filter will drive it: the text in chunks of 1 MiB, a
+// measuring pass first for commands 8 and 9, the output put to a sink that
+// only counts it (the filter writes it out).
+
+enum class TBytes : uint8_t { Utf8, Utf16LE, Utf16BE, Cp932 };
+
+const char* BytesName(TBytes Encoding) {
+  switch (Encoding) {
+    case TBytes::Utf8:
+      return "Utf8";
+    case TBytes::Utf16LE:
+      return "Utf16LE";
+    case TBytes::Utf16BE:
+      return "Utf16BE";
+    default:
+      return "Cp932";
+  }
+}
+
+// Text in the encoding; for code page 932 through the code page seam, a
+// character that it lacks becoming '?'.
+std::string Encode(StringView Text, TBytes Encoding) {
+  std::string Bytes;
+  if (Encoding == TBytes::Cp932) return ToAnsiString(Text);
+  for (size_t I = 0; I < Text.size(); ++I) {
+    const char16_t C = Text[I];
+    if (Encoding != TBytes::Utf8) {
+      const auto High = static_cast<char>(C >> 8);
+      const auto Low = static_cast<char>(C & 0xFF);
+      Bytes += Encoding == TBytes::Utf16LE ? std::string{Low, High} : std::string{High, Low};
+    } else if (C < 0x80) {
+      Bytes += static_cast<char>(C);
+    } else if (C < 0x800) {
+      Bytes += static_cast<char>(0xC0 | C >> 6);
+      Bytes += static_cast<char>(0x80 | (C & 0x3F));
+    } else if (C >= 0xD800 && C <= 0xDBFF && I + 1 < Text.size()) {
+      const char32_t Code = 0x10000 + ((C - 0xD800) << 10) + (Text[++I] - 0xDC00);
+      Bytes += static_cast<char>(0xF0 | Code >> 18);
+      Bytes += static_cast<char>(0x80 | (Code >> 12 & 0x3F));
+      Bytes += static_cast<char>(0x80 | (Code >> 6 & 0x3F));
+      Bytes += static_cast<char>(0x80 | (Code & 0x3F));
+    } else {
+      Bytes += static_cast<char>(0xE0 | C >> 12);
+      Bytes += static_cast<char>(0x80 | (C >> 6 & 0x3F));
+      Bytes += static_cast<char>(0x80 | (C & 0x3F));
+    }
+  }
+  return Bytes;
+}
+
+class TCountingSink final : public TLineSink<char> {
+ public:
+  void Put(const char*, size_t Count) override { Bytes += Count; }
+  void PutInput(uint64_t, uint64_t Count) override { Bytes += Count; }
+  uint64_t Bytes = 0;
+};
+
+constexpr size_t EngineChunk = 1 << 20;
+
+template <typename TEncoding>
+uint64_t RunEngine(const std::string& Bytes, uint8_t Command) {
+  TLineEngineSettings Settings;
+  Settings.Command = Command;
+  const auto Feed = [&Bytes](auto& Engine) {
+    for (size_t I = 0; I < Bytes.size(); I += EngineChunk) {
+      Engine.Feed(Bytes.data() + I, std::min(EngineChunk, Bytes.size() - I));
+    }
+    Engine.Finish();
+  };
+  if (Command == lcPad || Command == lcPadTabs) {
+    TLineEngine<TEncoding> Measure(Settings);
+    Feed(Measure);
+    Settings.Widest = Measure.Widest();
+  }
+  TCountingSink Sink;
+  TLineEngine<TEncoding> Engine(Settings, Sink);
+  Feed(Engine);
+  return Sink.Bytes;
+}
+
+uint64_t RunEngine(const std::string& Bytes, TBytes Encoding, uint8_t Command) {
+  switch (Encoding) {
+    case TBytes::Utf8:
+      return RunEngine<TUtf8Bytes>(Bytes, Command);
+    case TBytes::Utf16LE:
+      return RunEngine<TUtf16LEBytes>(Bytes, Command);
+    case TBytes::Utf16BE:
+      return RunEngine<TUtf16BEBytes>(Bytes, Command);
+    default:
+      return RunEngine<TCp932Bytes>(Bytes, Command);
+  }
+}
+
+// BM_LineEngine/<encoding>/cmd:N on the selection of BM_ApplyLineCommand;
+// with QUILLET_BENCH_TEXT naming a UTF-8 file, BM_LineEngineFile on that
+// file too (scripts/bench-cli writes a 100 MB one), to set beside the
+// standard tools on the same bytes.
+void RegisterLineEngine() {
+  const auto Register = [](const std::string& Family, const String& Text) {
+    for (const TBytes Encoding : {TBytes::Utf8, TBytes::Utf16LE, TBytes::Utf16BE, TBytes::Cp932}) {
+      const auto Bytes = std::make_shared<std::string>(Encode(Text, Encoding));
+      for (uint8_t Command = 1; Command <= 9; ++Command) {
+        const std::string Name =
+            Family + "/" + BytesName(Encoding) + "/cmd:" + std::to_string(Command);
+        benchmark::RegisterBenchmark(Name.c_str(),
+                                     [Bytes, Encoding, Command](benchmark::State& State) {
+                                       for (auto _ : State) {
+                                         benchmark::DoNotOptimize(
+                                             RunEngine(*Bytes, Encoding, Command));
+                                       }
+                                       CountUnits(State, Bytes->size());
+                                     })
+            ->Unit(benchmark::kMillisecond);
+      }
+    }
+  };
+  Register("BM_LineEngine", Mixed());
+  if (const char* Path = std::getenv("QUILLET_BENCH_TEXT")) {
+    std::ifstream File(Path, std::ios::binary);
+    const std::string Utf8((std::istreambuf_iterator<char>(File)), std::istreambuf_iterator<char>());
+    // Decoded once, for the other encodings: UTF-8 of up to three bytes a
+    // character, as the generated texts are.
+    String Text;
+    for (size_t I = 0; I < Utf8.size();) {
+      const auto B = static_cast<uint8_t>(Utf8[I]);
+      const size_t Length = B < 0x80 ? 1 : B < 0xE0 ? 2 : 3;
+      char32_t C = Length == 1 ? B : Length == 2 ? B & 0x1F : B & 0x0F;
+      for (size_t K = 1; K < Length && I + K < Utf8.size(); ++K) C = C << 6 | (Utf8[I + K] & 0x3F);
+      Text.push_back(static_cast<char16_t>(C));
+      I += Length;
+    }
+    Register("BM_LineEngineFile", Text);
+  }
+}
 
 // --- Pathological shapes: each at two sizes, for the ratio of the times -----
 //
@@ -351,9 +495,10 @@ int main(int argc, char** argv) {
   Args.push_back(nullptr);
 
   quillet::bench::RegisterShapes();
+  quillet::bench::RegisterLineEngine();
   benchmark::Initialize(&Count, Args.data());
   if (benchmark::ReportUnrecognizedArguments(Count, Args.data())) return 1;
-  benchmark::AddCustomContext("items", "UTF-16 code units of the input");
+  benchmark::AddCustomContext("items", "UTF-16 code units of the input; bytes for BM_LineEngine");
   benchmark::AddCustomContext("memory", Reuse && ReuseMemory()
                                             ? "freed blocks kept"
                                             : "allocator defaults (--fresh_memory)");
