@@ -938,9 +938,7 @@ void TLineEngine<TEncoding>::OpenLine(const TUnit* P) {
 
 template <typename TEncoding>
 void TLineEngine<TEncoding>::CloseLine() {
-  // Without a branch on whether the line changed, which varies from line to
-  // line; only a report asks.
-  FChanged |= FKinds != 0;
+  if (FKinds != 0) FChanged = true;
   if (FReport && FKinds != 0 && FSink != nullptr) {
     FSink->LineChanged({FLine, FLineBegin != nullptr ? OffsetOf(FLineBegin) : FLineOffset, FKinds});
   }
@@ -1003,7 +1001,7 @@ void TLineEngine<TEncoding>::EndIndent(const TUnit* P) {
     if (I.Unpaired != 0) WriteBlank(I.Unpaired, 1);
     Changed = I.Halved;
   }
-  FKinds |= static_cast<uint8_t>(Changed * lkIndent);
+  if (Changed) FKinds |= lkIndent;
 }
 
 // Command 1 stands for 1 to 3, which count the indent's half-width spaces
