@@ -24,7 +24,20 @@
 //
 // The byte encodings are taken as valid (the filter checks them before);
 // other bytes never make the engine fail or read outside what it is given,
-// and give the same output however the input is cut into chunks.
+// and give the same output however the input is cut into chunks. UTF-16
+// bytes of odd length end in a byte of no unit, taken as a character that is
+// no blank.
+//
+// A caller, the command-line filter for example, picks the engine of the
+// input's encoding and gives it what follows the byte-order mark. For
+// commands 8 and 9 it first runs a measuring pass over the whole input and
+// gives its Widest() to the rewriting pass. The rewriting pass puts the new
+// text to a TLineSink: Put hands over units to write, PutInput asks for a
+// stretch of the input to be written again as it was (a file or a spooled
+// pipe can be read there again). Changed() then says whether anything
+// changed, and with Report the sink hears of each line that did. A part of
+// a text that starts at a line start can go through engines of its own,
+// told the number of its first line (TLineEngineSettings::FirstLine).
 #pragma once
 
 #include <cstddef>
@@ -155,7 +168,7 @@ class TLineEngine {
   void Finish();
 
   // After Finish. The widest selected line without its trailing blanks (in
-  // a rewriting pass too, before padding).
+  // a rewriting pass of command 8 or 9 too, before padding).
   uint64_t Widest() const { return FWidest; }
   // Some line's units changed (a rewriting pass).
   bool Changed() const { return FChanged; }
