@@ -25,7 +25,7 @@ namespace quillet {
 
 namespace {
 
-// The kinds of blank; 0 is none. FHeldKinds has a bit for each.
+// The kinds of blank; 0 is none. THeld::Kinds has a bit for each.
 constexpr uint8_t BlankSpace = 1;
 constexpr uint8_t BlankTab = 2;
 constexpr uint8_t BlankFullWidth = 3;
