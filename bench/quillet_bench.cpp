@@ -31,6 +31,9 @@
 #include "testing/SimEditor.h"
 #include "transforms/LineCommands.h"
 #include "transforms/LineEngine.h"
+#ifdef QUILLET_BENCH_ENCODINGS
+#include "tools/TextEncoding.h"
+#endif
 
 namespace quillet::bench {
 namespace {
@@ -131,49 +134,17 @@ BENCHMARK(BM_LineListJoin)->Unit(benchmark::kMillisecond);
 // measuring pass first for commands 8 and 9, the output put to a sink that
 // only counts it (the filter writes it out).
 
-enum class TBytes : uint8_t { Utf8, Utf16LE, Utf16BE, Cp932 };
+#ifdef QUILLET_BENCH_ENCODINGS
 
-const char* BytesName(TBytes Encoding) {
-  switch (Encoding) {
-    case TBytes::Utf8:
-      return "Utf8";
-    case TBytes::Utf16LE:
-      return "Utf16LE";
-    case TBytes::Utf16BE:
-      return "Utf16BE";
-    default:
-      return "Cp932";
-  }
-}
+constexpr TEncoding ByteEncodings[] = {TEncoding::Utf8, TEncoding::Utf16LE, TEncoding::Utf16BE,
+                                       TEncoding::Cp932};
 
-// Text in the encoding; for code page 932 through the code page seam, a
-// character that it lacks becoming '?'.
-std::string Encode(StringView Text, TBytes Encoding) {
+// Text in the encoding; code page 932 through the code page seam, which
+// makes a character that it lacks '?'.
+std::string Encode(StringView Text, TEncoding Encoding) {
+  if (Encoding == TEncoding::Cp932) return ToAnsiString(Text);
   std::string Bytes;
-  if (Encoding == TBytes::Cp932) return ToAnsiString(Text);
-  for (size_t I = 0; I < Text.size(); ++I) {
-    const char16_t C = Text[I];
-    if (Encoding != TBytes::Utf8) {
-      const auto High = static_cast<char>(C >> 8);
-      const auto Low = static_cast<char>(C & 0xFF);
-      Bytes += Encoding == TBytes::Utf16LE ? std::string{Low, High} : std::string{High, Low};
-    } else if (C < 0x80) {
-      Bytes += static_cast<char>(C);
-    } else if (C < 0x800) {
-      Bytes += static_cast<char>(0xC0 | C >> 6);
-      Bytes += static_cast<char>(0x80 | (C & 0x3F));
-    } else if (C >= 0xD800 && C <= 0xDBFF && I + 1 < Text.size()) {
-      const char32_t Code = 0x10000 + ((C - 0xD800) << 10) + (Text[++I] - 0xDC00);
-      Bytes += static_cast<char>(0xF0 | Code >> 18);
-      Bytes += static_cast<char>(0x80 | (Code >> 12 & 0x3F));
-      Bytes += static_cast<char>(0x80 | (Code >> 6 & 0x3F));
-      Bytes += static_cast<char>(0x80 | (Code & 0x3F));
-    } else {
-      Bytes += static_cast<char>(0xE0 | C >> 12);
-      Bytes += static_cast<char>(0x80 | (C >> 6 & 0x3F));
-      Bytes += static_cast<char>(0x80 | (C & 0x3F));
-    }
-  }
+  EncodeText(Text, Encoding, Bytes);
   return Bytes;
 }
 
@@ -186,7 +157,7 @@ class TCountingSink final : public TLineSink<char> {
 
 constexpr size_t EngineChunk = 1 << 20;
 
-template <typename TEncoding>
+template <typename TEngineEncoding>
 uint64_t RunEngine(const std::string& Bytes, uint8_t Command) {
   TLineEngineSettings Settings;
   Settings.Command = Command;
@@ -197,23 +168,23 @@ uint64_t RunEngine(const std::string& Bytes, uint8_t Command) {
     Engine.Finish();
   };
   if (Command == lcPad || Command == lcPadTabs) {
-    TLineEngine<TEncoding> Measure(Settings);
+    TLineEngine<TEngineEncoding> Measure(Settings);
     Feed(Measure);
     Settings.Widest = Measure.Widest();
   }
   TCountingSink Sink;
-  TLineEngine<TEncoding> Engine(Settings, Sink);
+  TLineEngine<TEngineEncoding> Engine(Settings, Sink);
   Feed(Engine);
   return Sink.Bytes;
 }
 
-uint64_t RunEngine(const std::string& Bytes, TBytes Encoding, uint8_t Command) {
+uint64_t RunEngine(const std::string& Bytes, TEncoding Encoding, uint8_t Command) {
   switch (Encoding) {
-    case TBytes::Utf8:
+    case TEncoding::Utf8:
       return RunEngine<TUtf8Bytes>(Bytes, Command);
-    case TBytes::Utf16LE:
+    case TEncoding::Utf16LE:
       return RunEngine<TUtf16LEBytes>(Bytes, Command);
-    case TBytes::Utf16BE:
+    case TEncoding::Utf16BE:
       return RunEngine<TUtf16BEBytes>(Bytes, Command);
     default:
       return RunEngine<TCp932Bytes>(Bytes, Command);
@@ -226,11 +197,12 @@ uint64_t RunEngine(const std::string& Bytes, TBytes Encoding, uint8_t Command) {
 // standard tools on the same bytes.
 void RegisterLineEngine() {
   const auto Register = [](const std::string& Family, const String& Text) {
-    for (const TBytes Encoding : {TBytes::Utf8, TBytes::Utf16LE, TBytes::Utf16BE, TBytes::Cp932}) {
+    for (const TEncoding Encoding : ByteEncodings) {
       const auto Bytes = std::make_shared<std::string>(Encode(Text, Encoding));
       for (uint8_t Command = 1; Command <= 9; ++Command) {
-        const std::string Name =
-            Family + "/" + BytesName(Encoding) + "/cmd:" + std::to_string(Command);
+        std::string Name = EncodingName(Encoding);
+        std::erase(Name, '-');
+        Name = Family + "/" + Name + "/cmd:" + std::to_string(Command);
         benchmark::RegisterBenchmark(Name.c_str(),
                                      [Bytes, Encoding, Command](benchmark::State& State) {
                                        for (auto _ : State) {
@@ -247,20 +219,16 @@ void RegisterLineEngine() {
   if (const char* Path = std::getenv("QUILLET_BENCH_TEXT")) {
     std::ifstream File(Path, std::ios::binary);
     const std::string Utf8((std::istreambuf_iterator<char>(File)), std::istreambuf_iterator<char>());
-    // Decoded once, for the other encodings: UTF-8 of up to three bytes a
-    // character, as the generated texts are.
     String Text;
-    for (size_t I = 0; I < Utf8.size();) {
-      const auto B = static_cast<uint8_t>(Utf8[I]);
-      const size_t Length = B < 0x80 ? 1 : B < 0xE0 ? 2 : 3;
-      char32_t C = Length == 1 ? B : Length == 2 ? B & 0x1F : B & 0x0F;
-      for (size_t K = 1; K < Length && I + K < Utf8.size(); ++K) C = C << 6 | (Utf8[I + K] & 0x3F);
-      Text.push_back(static_cast<char16_t>(C));
-      I += Length;
-    }
-    Register("BM_LineEngineFile", Text);
+    if (DecodeText(Utf8, TEncoding::Utf8, Text) == NoError) Register("BM_LineEngineFile", Text);
   }
 }
+
+#else
+
+void RegisterLineEngine() {}
+
+#endif
 
 // --- Pathological shapes: each at two sizes, for the ratio of the times -----
 //
