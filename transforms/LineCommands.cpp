@@ -141,8 +141,9 @@ String ApplyLineCommand(StringView Text, uint8_t CommandId, int32_t Tabs) {
     Lines = Measure.Lines();
   }
   String Result;
-  Result.reserve(ResultBound(Text, CommandId, static_cast<uint32_t>(Settings.TabWidth), Lines,
-                             Settings.Widest));
+  Result.reserve(std::min(ResultBound(Text, CommandId, static_cast<uint32_t>(Settings.TabWidth),
+                                      Lines, Settings.Widest),
+                          Result.max_size()));
   TAppendSink Sink(Result, Text);
   TEngine Engine(Settings, Sink);
   Engine.Feed(Text.data(), Text.size());
