@@ -20,5 +20,8 @@ std::string ToAnsiString(std::u16string_view Text);
 // table is built once, on first use, from the conversion itself (by code
 // shared between the platforms, in Columns.cpp).
 int32_t AnsiByteCount(char16_t C);
+// The same table, entry C being AnsiByteCount(C), for loops that look up
+// many units.
+const uint8_t* AnsiByteCounts();
 
 }  // namespace quillet

@@ -34,7 +34,7 @@ TByteKind NextByteKind(TByteKind Previous, uint8_t B) {
 // Platform-neutral half of the code page seam: the per-unit byte counts of
 // ToAnsiString. Built on first use; the initialisation of a function-local
 // static is thread-safe.
-int32_t AnsiByteCount(char16_t C) {
+const uint8_t* AnsiByteCounts() {
   static const std::array<uint8_t, 0x10000> Table = [] {
     std::array<uint8_t, 0x10000> Counts{};
     for (uint32_t Unit = 0; Unit < Counts.size(); ++Unit) {
@@ -43,7 +43,11 @@ int32_t AnsiByteCount(char16_t C) {
     }
     return Counts;
   }();
-  return Table[C];
+  return Table.data();
+}
+
+int32_t AnsiByteCount(char16_t C) {
+  return AnsiByteCounts()[C];
 }
 
 bool IsLeadByte(uint8_t B) {

@@ -1,9 +1,11 @@
 // Throughput of the engine: the nine line commands, the string routines they
 // are built from, the line list, the pathological text shapes at two sizes
-// (the times must grow linearly with the size), and the write-back of a large
-// selection in the simulated editor.
+// (the times must grow linearly with the size), the write-back of a large
+// selection in the simulated editor, and the line engine on the byte
+// encodings of the command-line filter.
 //
-// items_per_second counts UTF-16 code units of the input.
+// items_per_second counts UTF-16 code units of the input, bytes for the
+// byte encodings.
 #include <benchmark/benchmark.h>
 
 #if defined(__GLIBC__)
@@ -12,11 +14,15 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "StringUnit/AnsiCodePage.h"
 #include "StringUnit/Columns.h"
 #include "StringUnit/Matching.h"
 #include "TemplateList/StringRecordList.h"
@@ -24,6 +30,10 @@
 #include "plugin/PluginLibrary2.h"
 #include "testing/SimEditor.h"
 #include "transforms/LineCommands.h"
+#include "transforms/LineEngine.h"
+#ifdef QUILLET_BENCH_ENCODINGS
+#include "tools/TextEncoding.h"
+#endif
 
 namespace quillet::bench {
 namespace {
@@ -117,6 +127,108 @@ void BM_LineListJoin(benchmark::State& State) {
   CountUnits(State, Mixed().size());
 }
 BENCHMARK(BM_LineListJoin)->Unit(benchmark::kMillisecond);
+
+// --- The line engine on bytes -------------------------------------------------
+//
+// As the command-line filter will drive it: the text in chunks of 1 MiB, a
+// measuring pass first for commands 8 and 9, the output put to a sink that
+// only counts it (the filter writes it out).
+
+#ifdef QUILLET_BENCH_ENCODINGS
+
+constexpr TEncoding ByteEncodings[] = {TEncoding::Utf8, TEncoding::Utf16LE, TEncoding::Utf16BE,
+                                       TEncoding::Cp932};
+
+// Text in the encoding; code page 932 through the code page seam, which
+// makes a character that it lacks '?'.
+std::string Encode(StringView Text, TEncoding Encoding) {
+  if (Encoding == TEncoding::Cp932) return ToAnsiString(Text);
+  std::string Bytes;
+  EncodeText(Text, Encoding, Bytes);
+  return Bytes;
+}
+
+class TCountingSink final : public TLineSink<char> {
+ public:
+  void Put(const char*, size_t Count) override { Bytes += Count; }
+  void PutInput(uint64_t, uint64_t Count) override { Bytes += Count; }
+  uint64_t Bytes = 0;
+};
+
+constexpr size_t EngineChunk = 1 << 20;
+
+template <typename TEngineEncoding>
+uint64_t RunEngine(const std::string& Bytes, uint8_t Command) {
+  TLineEngineSettings Settings;
+  Settings.Command = Command;
+  const auto Feed = [&Bytes](auto& Engine) {
+    for (size_t I = 0; I < Bytes.size(); I += EngineChunk) {
+      Engine.Feed(Bytes.data() + I, std::min(EngineChunk, Bytes.size() - I));
+    }
+    Engine.Finish();
+  };
+  if (Command == lcPad || Command == lcPadTabs) {
+    TLineEngine<TEngineEncoding> Measure(Settings);
+    Feed(Measure);
+    Settings.Widest = Measure.Widest();
+  }
+  TCountingSink Sink;
+  TLineEngine<TEngineEncoding> Engine(Settings, Sink);
+  Feed(Engine);
+  return Sink.Bytes;
+}
+
+uint64_t RunEngine(const std::string& Bytes, TEncoding Encoding, uint8_t Command) {
+  switch (Encoding) {
+    case TEncoding::Utf8:
+      return RunEngine<TUtf8Bytes>(Bytes, Command);
+    case TEncoding::Utf16LE:
+      return RunEngine<TUtf16LEBytes>(Bytes, Command);
+    case TEncoding::Utf16BE:
+      return RunEngine<TUtf16BEBytes>(Bytes, Command);
+    default:
+      return RunEngine<TCp932Bytes>(Bytes, Command);
+  }
+}
+
+// BM_LineEngine/<encoding>/cmd:N on the selection of BM_ApplyLineCommand;
+// with QUILLET_BENCH_TEXT naming a UTF-8 file, BM_LineEngineFile on that
+// file too (scripts/bench-cli writes a 100 MB one), to set beside the
+// standard tools on the same bytes.
+void RegisterLineEngine() {
+  const auto Register = [](const std::string& Family, const String& Text) {
+    for (const TEncoding Encoding : ByteEncodings) {
+      const auto Bytes = std::make_shared<std::string>(Encode(Text, Encoding));
+      for (uint8_t Command = 1; Command <= 9; ++Command) {
+        std::string Name = EncodingName(Encoding);
+        std::erase(Name, '-');
+        Name = Family + "/" + Name + "/cmd:" + std::to_string(Command);
+        benchmark::RegisterBenchmark(Name.c_str(),
+                                     [Bytes, Encoding, Command](benchmark::State& State) {
+                                       for (auto _ : State) {
+                                         benchmark::DoNotOptimize(
+                                             RunEngine(*Bytes, Encoding, Command));
+                                       }
+                                       CountUnits(State, Bytes->size());
+                                     })
+            ->Unit(benchmark::kMillisecond);
+      }
+    }
+  };
+  Register("BM_LineEngine", Mixed());
+  if (const char* Path = std::getenv("QUILLET_BENCH_TEXT")) {
+    std::ifstream File(Path, std::ios::binary);
+    const std::string Utf8((std::istreambuf_iterator<char>(File)), std::istreambuf_iterator<char>());
+    String Text;
+    if (DecodeText(Utf8, TEncoding::Utf8, Text) == NoError) Register("BM_LineEngineFile", Text);
+  }
+}
+
+#else
+
+void RegisterLineEngine() {}
+
+#endif
 
 // --- Pathological shapes: each at two sizes, for the ratio of the times -----
 //
@@ -351,9 +463,10 @@ int main(int argc, char** argv) {
   Args.push_back(nullptr);
 
   quillet::bench::RegisterShapes();
+  quillet::bench::RegisterLineEngine();
   benchmark::Initialize(&Count, Args.data());
   if (benchmark::ReportUnrecognizedArguments(Count, Args.data())) return 1;
-  benchmark::AddCustomContext("items", "UTF-16 code units of the input");
+  benchmark::AddCustomContext("items", "UTF-16 code units of the input; bytes for BM_LineEngine");
   benchmark::AddCustomContext("memory", Reuse && ReuseMemory()
                                             ? "freed blocks kept"
                                             : "allocator defaults (--fresh_memory)");

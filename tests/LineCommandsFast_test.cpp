@@ -1,8 +1,7 @@
-// ApplyLineCommand and the column helpers against a straightforward
-// reference that performs each command's sequence of line-list and string
-// routines literally, on many random texts: surrogates (paired and lone),
-// characters that code page 932 cannot represent, narrow and wide
-// characters, and every mix of CR, LF and CR LF.
+// ApplyLineCommand and the column helpers against the literal sequences
+// (transforms/LiteralLineCommands.h) on many random texts: surrogates
+// (paired and lone), characters that code page 932 cannot represent, narrow
+// and wide characters, and every mix of CR, LF and CR LF.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -11,81 +10,12 @@
 #include "StringUnit/Columns.h"
 #include "StringUnit/LineBreaks.h"
 #include "StringUnit/Matching.h"
-#include "TemplateList/StringRecordList.h"
 #include "transforms/LineCommands.h"
+#include "transforms/LiteralLineCommands.h"
 #include "tests/ReferenceExpandTabs.h"
 
 namespace quillet {
 namespace {
-
-int32_t ReferenceWidth(StringView Line) {
-  return DisplayWidth(CopyWithoutLineBreak(ReferenceExpandTabs(Line, TabWidth)));
-}
-
-String ReferenceNewIndent(const String& Indent, uint8_t Cmd) {
-  const StringList Ideographic{u"\u3000"}, TwoSpaces{u"  "};
-  const String HalfWidth =
-      ReplaceMulti(ReferenceExpandTabs(Indent, TabWidth), Ideographic, TwoSpaces, false, true);
-  switch (Cmd) {
-    case 1:
-      return HalfWidth;
-    case 2:
-      return ReplaceMulti(HalfWidth, TwoSpaces, Ideographic, false, true);
-    case 3:
-      return ReplaceMulti(HalfWidth, {RepeatString(u" ", 4)}, {u"\t"}, false, true);
-    case 4:
-      return ReplaceMulti(Indent, {u" ", u"\u3000", u"\t"}, {u"  ", u"\u3000\u3000", u"\t\t"},
-                          false, true);
-    default:
-      return ReplaceMulti(Indent, {u"  ", u"\u3000\u3000", u"\t\t"}, {u" ", u"\u3000", u"\t"},
-                          false, true);
-  }
-}
-
-String ReferenceTrim(StringView Line) {
-  return TrimRightChars(Line, LineEndChars) + String(LineBreakString(GetLineBreakKind(Line)));
-}
-
-int32_t ReferenceTabs(int32_t Width, int32_t Target) {
-  auto RoundUp = [](int32_t V) { return V % 4 == 0 ? V : (V / 4 + 1) * 4; };
-  const int32_t Stop = RoundUp(Target);
-  return Width % 4 == 0 ? (Stop - Width) / 4 : (Stop - RoundUp(Width)) / 4 + 1;
-}
-
-String ReferencePad(StringView Line, int32_t Target, uint8_t Cmd) {
-  const int32_t Count =
-      Cmd == 8 ? Target - ReferenceWidth(Line) : ReferenceTabs(ReferenceWidth(Line), Target);
-  return InsertBeforeLineBreak(Line, String(std::max(Count, 0), Cmd == 8 ? u' ' : u'\t'));
-}
-
-String ReferenceCommand(StringView Text, uint8_t Cmd) {
-  TCommonStringRecordList Lines;
-  Lines.SetText(Text);
-  String Result;
-  if (Cmd >= 1 && Cmd <= 6) {
-    for (int32_t I = 0; I < Lines.Count(); ++I) {
-      const String Line = Lines.Items(I);
-      if (Cmd == 6) {
-        Lines.SetItems(I, TrimLeftChars(Line, IndentChars));
-      } else {
-        const auto N = static_cast<size_t>(CountLeadingChars(Line, IndentChars));
-        Lines.SetItems(I, ReferenceNewIndent(Line.substr(0, N), Cmd) + Line.substr(N));
-      }
-    }
-    Result = Lines.Text();
-  } else if (Cmd == 7) {
-    for (int32_t I = 0; I < Lines.Count(); ++I) Result += ReferenceTrim(Lines.Items(I));
-  } else if (Cmd == 8 || Cmd == 9) {
-    int32_t Longest = 0;
-    for (int32_t I = 0; I < Lines.Count(); ++I) {
-      Lines.SetItems(I, ReferenceTrim(Lines.Items(I)));
-      Longest = std::max(Longest, ReferenceWidth(Lines.Items(I)));
-    }
-    for (int32_t I = 0; I < Lines.Count(); ++I)
-      Result += ReferencePad(Lines.Items(I), Cmd == 8 ? Longest : Longest + 4, Cmd);
-  }
-  return Result;
-}
 
 // Alphabets that stress different parts: blanks and breaks (indents, empty
 // and blank lines), then everything with a width or byte count of its own.
@@ -109,7 +39,7 @@ TEST(LineCommandsFast, MatchesTheLiteralSequence) {
   for (int Case = 0; Case < 4000; ++Case) {
     const String Text = RandomText(Rng, Case % 500 == 0 ? 20000 : Case % 50 == 0 ? 600 : 40);
     for (uint8_t Cmd = 0; Cmd <= 10; ++Cmd)
-      ASSERT_EQ(ApplyLineCommand(Text, Cmd), ReferenceCommand(Text, Cmd))
+      ASSERT_EQ(ApplyLineCommand(Text, Cmd), ApplyLineCommandLiterally(Text, Cmd))
           << "command " << int(Cmd) << " case " << Case;
   }
 }
@@ -118,10 +48,7 @@ TEST(LineCommandsFast, HelpersMatchTheLiteralSequence) {
   std::mt19937 Rng(31);
   for (int Case = 0; Case < 3000; ++Case) {
     const String Line = RandomText(Rng, 30);
-    const int32_t Target = static_cast<int32_t>(Rng() % 40);
-    ASSERT_EQ(LineWidth(Line), ReferenceWidth(Line)) << "case " << Case;
-    ASSERT_EQ(PadWithSpaces(Line, Target), ReferencePad(Line, Target, 8)) << "case " << Case;
-    ASSERT_EQ(PadWithTabs(Line, Target), ReferencePad(Line, Target, 9)) << "case " << Case;
+    ASSERT_EQ(LineWidth(Line), LiteralLineWidth(Line)) << "case " << Case;
   }
 }
 
@@ -136,18 +63,20 @@ TEST(LineCommandsFast, IndentAndPaddingAloneMatchTheLiteralSequence) {
     for (uint8_t Cmd = lcSpaces; Cmd <= lcUnindent; ++Cmd) {
       String Out = u"ab";
       AppendNewIndent(Indent, Cmd, Out);
-      ASSERT_EQ(Out, u"ab" + (Cmd == lcUnindent ? String() : ReferenceNewIndent(Indent, Cmd)))
+      ASSERT_EQ(Out, u"ab" + (Cmd == lcUnindent ? String() : NewIndent(Indent, Cmd)))
           << "command " << int{Cmd} << " case " << Case;
     }
     const int32_t Width = static_cast<int32_t>(Rng() % 30);
     const int32_t Longest = Width + static_cast<int32_t>(Rng() % 12);
     const String Line = String(Width, u'a') + u"\n";
-    for (uint8_t Cmd = lcPad; Cmd <= lcPadTabs; ++Cmd) {
-      const TPadding Pad = LinePadding(Cmd, Width, Longest);
-      ASSERT_EQ(String(Width, u'a') + String(Pad.Count, Pad.Unit) + u"\n",
-                ReferencePad(Line, Cmd == lcPad ? Longest : Longest + TabWidth, Cmd))
-          << "command " << int{Cmd} << " width " << Width << " longest " << Longest;
-    }
+    const TPadding Spaces = LinePadding(lcPad, Width, Longest);
+    ASSERT_EQ(String(Width, u'a') + String(Spaces.Count, Spaces.Unit) + u"\n",
+              PadWithSpaces(Line, Longest))
+        << "width " << Width << " longest " << Longest;
+    const TPadding Tabs = LinePadding(lcPadTabs, Width, Longest);
+    ASSERT_EQ(String(Width, u'a') + String(Tabs.Count, Tabs.Unit) + u"\n",
+              PadWithTabs(Line, Longest + TabWidth))
+        << "width " << Width << " longest " << Longest;
   }
 }
 
@@ -189,7 +118,7 @@ TEST(LineCommandsFast, RepeatedShapes) {
   Texts.push_back(u"\t" + RepeatString(u"a", 4095) + RepeatString(u" ", 4097) + u"b \n");
   for (const String& Text : Texts)
     for (uint8_t Cmd = 1; Cmd <= 9; ++Cmd)
-      EXPECT_EQ(ApplyLineCommand(Text, Cmd), ReferenceCommand(Text, Cmd))
+      EXPECT_EQ(ApplyLineCommand(Text, Cmd), ApplyLineCommandLiterally(Text, Cmd))
           << "command " << int(Cmd) << " length " << Text.size();
 }
 

@@ -1,5 +1,6 @@
 // Tests for transforms/LineCommands: the nine line rewrites.
 #include "transforms/LineCommands.h"
+#include "transforms/LiteralLineCommands.h"
 
 #include <gtest/gtest.h>
 

@@ -9,6 +9,7 @@
 #include "plugin/PluginLibrary.h"
 #include "plugin/PluginLibrary2.h"
 #include "testing/SimEditor.h"
+#include "TemplateList/StringRecordList.h"
 #include "transforms/LineCommands.h"
 
 namespace quillet {

@@ -12,6 +12,7 @@
 #include "tools/TextEncoding.h"
 #include "tools/Utf8Lines.h"
 #include "transforms/LineCommands.h"
+#include "transforms/LiteralLineCommands.h"
 
 namespace quillet {
 namespace {

@@ -1,14 +1,18 @@
 // The nine line rewrites of the command menu behind one entry.
+//
+// ApplyLineCommand is the line engine (transforms/LineEngine.h) over UTF-16
+// text held whole; transforms/LiteralLineCommands.h keeps the literal
+// sequences that define its results.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <utility>
 
 #include "StringUnit/LineBreaks.h"
-#include "TemplateList/StringRecordList.h"
 
 namespace quillet {
 
+// The tab width of the plug-in, for every tab expansion and every tab stop.
 constexpr int32_t TabWidth = 4;
 // What an indent consists of: space, full-width space, tab.
 inline constexpr StringView IndentChars = u" \u3000\t";
@@ -31,34 +35,18 @@ enum TLineCommand : uint8_t {
 // CommandId, and the empty text, give "". Commands 1 to 7 keep every line and
 // its break.
 String ApplyLineCommand(StringView Text, uint8_t CommandId);
-
-// The leading run of IndentChars, and everything after it.
-std::pair<String, String> SplitIndent(StringView Line);
-
-// Line without its trailing blanks, ending in the break it had.
-String TrimLineEnd(StringView Line);
-
-// The rewrite of an indent alone by command 1 to 5.
-String NewIndent(StringView Indent, uint8_t CommandId);
+// The same with tab stops every Tabs columns (1 to 64, the nearest of these
+// for other values); ApplyLineCommand(Text, CommandId) is Tabs 4.
+String ApplyLineCommand(StringView Text, uint8_t CommandId, int32_t Tabs);
 
 // What ApplyLineCommand makes of a line's indent, the whole leading run of
 // IndentChars, by command 1 to 6; appended to Out. The rest of the line
 // stays as it is.
 void AppendNewIndent(StringView Indent, uint8_t CommandId, String& Out);
 
-struct TLongestLine {
-  int32_t Index;  // first widest line, or -1 when no line is wider than 0
-  int32_t Width;  // in columns
-};
-
 // Width of a line: display width of the line without its break, tabs
-// expanded.
+// expanded. For lines of fewer than 2^31 columns.
 int32_t LineWidth(StringView Line);
-TLongestLine FindLongestLine(const TRecordList& List);
-// Line with spaces (tabs) inserted before its break up to Target columns
-// (the tab stop at or after Target).
-String PadWithSpaces(StringView Line, int32_t Target);
-String PadWithTabs(StringView Line, int32_t Target);
 // What commands 8 and 9 put before the break of a trimmed line Width columns
 // wide when the widest trimmed line of the text is Longest columns wide:
 // Count spaces (command 8) or tabs (command 9).
@@ -67,7 +55,5 @@ struct TPadding {
   char16_t Unit;
 };
 TPadding LinePadding(uint8_t CommandId, int32_t Width, int32_t Longest);
-// Smallest multiple of Step (>= 1) that is not below Value.
-int32_t RoundUpToMultiple(int32_t Value, int32_t Step);
 
 }  // namespace quillet

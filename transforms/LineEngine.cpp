@@ -1,0 +1,1386 @@
+// The line engine. Tested by tests/LineEngine_test.cpp against the literal
+// sequences of transforms/LiteralLineCommands.h, in every encoding.
+//
+// Each encoding is a small rules type: how a line break, a blank and the
+// blanks at the end of a range are found, how a range of characters is
+// measured, and where a character cut by the end of a chunk begins. The
+// engine above them knows lines, indents, held blanks, padding and output,
+// and nothing of bytes.
+//
+// The engine works on runs: each chunk, cut where its last complete
+// character ends, and the character that a chunk cut, completed from the
+// next one (FCarry). A run starts on a character boundary, so every rule
+// sees whole characters.
+#include "transforms/LineEngine.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+
+#include "StringUnit/AnsiCodePage.h"
+#include "StringUnit/Simd.h"
+
+namespace quillet {
+
+namespace {
+
+// The kinds of blank; 0 is none. THeld::Kinds has a bit for each.
+constexpr uint8_t BlankSpace = 1;
+constexpr uint8_t BlankTab = 2;
+constexpr uint8_t BlankFullWidth = 3;
+
+// A blank at some position: its kind and its units; Units 0 for none.
+struct TBlank {
+  uint8_t Kind;
+  uint8_t Units;
+};
+
+constexpr uint16_t CR = 0x0D;
+constexpr uint16_t LF = 0x0A;
+
+// Adds Add (at most 2, or what brings Column to Step) to Column, which is
+// below Step, modulo Step.
+inline uint32_t AddModulo(uint32_t Column, uint32_t Add, uint32_t Step) {
+  Column += Add;
+  Column -= (Column >= Step) * Step;
+  Column -= (Column >= Step) * Step;
+  return Column;
+}
+
+// Code page 932 bytes of U+3000 (2), found by the rule of AnsiByteCount
+// without building its table for every unit, which the indents never need.
+size_t FullWidthSpaceBytes() {
+  static const size_t Bytes = ToAnsiString(u"\u3000").size() >= 2 ? 2 : 1;
+  return Bytes;
+}
+
+inline uint32_t TabFill(uint64_t Column, uint32_t TabWidth) {
+  return TabWidth - static_cast<uint32_t>(Column % TabWidth);
+}
+
+// U+0020 to U+007F, U+203E and U+FF61 to U+FF9F take one column.
+inline bool IsNarrow(uint16_t C) {
+  return (C >= 0x0020 && C <= 0x007F) || C == 0x203E || (C >= 0xFF61 && C <= 0xFF9F);
+}
+
+// --- Bytes ------------------------------------------------------------------
+
+inline uint8_t Byte(const char* P) {
+  return static_cast<uint8_t>(*P);
+}
+
+#ifdef QUILLET_SSE2
+// The sum of the two 64-bit lanes.
+inline uint64_t SumLanes(__m128i Sums) {
+  alignas(16) uint64_t Lanes[2];
+  _mm_store_si128(reinterpret_cast<__m128i*>(Lanes), Sums);
+  return Lanes[0] + Lanes[1];
+}
+#endif
+
+// Steps of Lanes units over Count units (Count >= Lanes), from At = 0 and
+// Skip = 0: after the step at At, the next one, whose first Skip lanes were
+// in the step before; false after the last. Only the last step overlaps
+// another: it ends at Count, so that no unit is read past the range and none
+// is left for a loop of single units.
+template <size_t Lanes>
+inline bool NextStep(size_t& At, size_t& Skip, size_t Count) {
+  if (At + Lanes >= Count) return false;
+  At += Lanes;
+  Skip = 0;
+  if (At + Lanes > Count) {
+    Skip = At + Lanes - Count;
+    At = Count - Lanes;
+  }
+  return true;
+}
+
+#ifdef QUILLET_SSE2
+// Lanes from Skip on set: 16 bytes, or 8 units of 16 bits.
+inline __m128i FreshBytes(size_t Skip) {
+  const __m128i Positions = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  return _mm_cmpgt_epi8(Positions, _mm_set1_epi8(static_cast<char>(Skip - 1)));
+}
+inline __m128i FreshUnits(size_t Skip) {
+  const __m128i Positions = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+  return _mm_cmpgt_epi16(Positions, _mm_set1_epi16(static_cast<short>(Skip - 1)));
+}
+#endif
+
+// The first CR or LF byte in P .. End, or End.
+const char* FindByteBreak(const char* P, const char* End) {
+#ifdef QUILLET_SSE2
+  const __m128i CRs = _mm_set1_epi8(static_cast<char>(CR));
+  const __m128i LFs = _mm_set1_epi8(static_cast<char>(LF));
+  for (; End - P >= 16; P += 16) {
+    const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
+    const auto Mask = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(Bytes, CRs), _mm_cmpeq_epi8(Bytes, LFs))));
+    if (Mask != 0) return P + std::countr_zero(Mask);
+  }
+#endif
+  for (; P != End; ++P) {
+    if (*P == '\r' || *P == '\n') return P;
+  }
+  return End;
+}
+
+// Bytes below 0x20 in P .. End.
+uint64_t CountControlBytes(const char* P, const char* End) {
+#ifdef QUILLET_SSE2
+  if (const auto Size = static_cast<size_t>(End - P); Size >= 16) {
+    const __m128i Low = _mm_set1_epi8(0x1F);
+    const __m128i Ones = _mm_set1_epi8(1);
+    const __m128i Zero = _mm_setzero_si128();
+    __m128i Sums = Zero;
+    size_t At = 0;
+    size_t Skip = 0;
+    do {
+      const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P + At));
+      const __m128i Control = _mm_and_si128(_mm_cmpeq_epi8(_mm_min_epu8(Bytes, Low), Bytes),
+                                            FreshBytes(Skip));
+      Sums = _mm_add_epi64(Sums, _mm_sad_epu8(_mm_and_si128(Control, Ones), Zero));
+    } while (NextStep<16>(At, Skip, Size));
+    return SumLanes(Sums);
+  }
+#endif
+  uint64_t Count = 0;
+  for (; P != End; ++P) Count += Byte(P) < 0x20;
+  return Count;
+}
+
+// The first CR or LF byte in P .. End, or End, as FindByteBreak finds it;
+// Bound becomes a width that the bytes before it cannot exceed, whatever
+// they are: Size plus, for each byte, Extra[class] of these classes: below
+// 0x20, 0x20 to 0xBF, 0xC0 to 0xEF, 0xF0 and above.
+const char* FindByteBreakBound(const char* P, const char* End, const uint8_t (&Extra)[4],
+                               uint64_t& Bound) {
+  const char* const Begin = P;
+  uint64_t More = 0;
+#ifdef QUILLET_SSE2
+  const __m128i CRs = _mm_set1_epi8(static_cast<char>(CR));
+  const __m128i LFs = _mm_set1_epi8(static_cast<char>(LF));
+  const __m128i Zero = _mm_setzero_si128();
+  const auto Splat = [](int B) { return _mm_set1_epi8(static_cast<char>(B)); };
+  const __m128i ControlExtra = Splat(Extra[0]);
+  const __m128i LeadExtra = Splat(Extra[2]);
+  const __m128i FourExtra = Splat(Extra[3]);
+  __m128i Sums = Zero;
+  for (; End - P >= 16; P += 16) {
+    const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
+    const auto Mask = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(Bytes, CRs), _mm_cmpeq_epi8(Bytes, LFs))));
+    // The classes are apart, so each lane holds one extra at most.
+    const __m128i Control = _mm_cmpeq_epi8(_mm_min_epu8(Bytes, Splat(0x1F)), Bytes);
+    const __m128i Lead = _mm_cmpgt_epi8(Bytes, Splat(0xBF));  // and ASCII
+    const __m128i Four = _mm_cmpgt_epi8(Bytes, Splat(0xEF));   // and ASCII
+    const __m128i High = _mm_cmplt_epi8(Bytes, Zero);
+    __m128i Lanes = _mm_or_si128(
+        _mm_and_si128(Control, ControlExtra),
+        _mm_and_si128(High, _mm_or_si128(_mm_and_si128(_mm_andnot_si128(Four, Lead), LeadExtra),
+                                         _mm_and_si128(Four, FourExtra))));
+    if (Mask != 0) {
+      const auto Before = static_cast<char>(std::countr_zero(Mask));
+      const __m128i Positions =
+          _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+      Lanes = _mm_and_si128(Lanes, _mm_cmplt_epi8(Positions, _mm_set1_epi8(Before)));
+      Sums = _mm_add_epi64(Sums, _mm_sad_epu8(Lanes, Zero));
+      P += Before;
+      Bound = static_cast<uint64_t>(P - Begin) + SumLanes(Sums);
+      return P;
+    }
+    Sums = _mm_add_epi64(Sums, _mm_sad_epu8(Lanes, Zero));
+  }
+  More = SumLanes(Sums);
+#endif
+  for (; P != End && *P != '\r' && *P != '\n'; ++P) {
+    const uint8_t B = Byte(P);
+    More += Extra[B < 0x20 ? 0 : B < 0xC0 ? 1 : B < 0xF0 ? 2 : 3];
+  }
+  Bound = static_cast<uint64_t>(P - Begin) + More;
+  return P;
+}
+
+// Rules shared by the byte encodings whose breaks, spaces and tabs are the
+// ASCII bytes, which no other character contains.
+struct TAsciiBreaks {
+  using U = char;
+  static constexpr size_t BreakUnits = 1;
+  static const char* FindBreak(const char* P, const char* End) { return FindByteBreak(P, End); }
+  static bool IsCR(const char* P, const char* End) { return P != End && *P == '\r'; }
+  static bool IsLF(const char* P, const char* End) { return P != End && *P == '\n'; }
+};
+
+// --- UTF-8 ------------------------------------------------------------------
+
+// A character is a first byte and the continuation bytes (0x80 to 0xBF)
+// after it, as many as the first byte calls for; a byte that would continue
+// none stands alone.
+struct TUtf8Rules : TAsciiBreaks {
+  static constexpr char Blanks[4][3] = {{}, {' '}, {'\t'}, {'\xE3', '\x80', '\x80'}};
+  static constexpr uint8_t BlankLength[4] = {0, 1, 1, 3};
+  static constexpr size_t FixedBlankLength = 0;  // blanks differ in length
+  static const char* Blank(uint8_t Kind) { return Blanks[Kind]; }
+
+  static bool IsContinuation(uint8_t B) { return (B & 0xC0) == 0x80; }
+  // Bytes of the character that B starts, when it is complete.
+  static size_t Expected(uint8_t B) {
+    return B < 0xC0 ? 1 : B < 0xE0 ? 2 : B < 0xF0 ? 3 : B < 0xF8 ? 4 : 1;
+  }
+
+  static size_t BlankUnitsAt(const char* P, const char* End) { return BlankAt(P, End).Units; }
+  static TBlank BlankAt(const char* P, const char* End) {
+    const uint8_t B = Byte(P);
+    if (B == ' ') return {BlankSpace, 1};
+    if (B == '\t') return {BlankTab, 1};
+    if (B == 0xE3 && End - P >= 3 && Byte(P + 1) == 0x80 && Byte(P + 2) == 0x80) {
+      return {BlankFullWidth, 3};
+    }
+    return {0, 0};
+  }
+  // Start of the blanks that end P .. End. U+3000 is E3 80 80 wherever it
+  // ends: E3 always starts a character.
+  static const char* TrailingBlanks(const char* P, const char* End) {
+    while (End != P) {
+      const uint8_t B = Byte(End - 1);
+      if (B == ' ' || B == '\t') {
+        --End;
+      } else if (B == 0x80 && End - P >= 3 && Byte(End - 2) == 0x80 && Byte(End - 3) == 0xE3) {
+        End -= 3;
+      } else {
+        break;
+      }
+    }
+    return End;
+  }
+  // Where a character that continues after End begins, or End.
+  static const char* CompleteEnd(const char* P, const char* End) {
+    for (size_t K = 1; K <= 3 && K <= static_cast<size_t>(End - P); ++K) {
+      const uint8_t B = Byte(End - K);
+      if (IsContinuation(B)) continue;
+      return Expected(B) > K ? End - K : End;
+    }
+    return End;
+  }
+  // Whether the Have bytes of a character cut by a chunk's end may go on,
+  // and whether Next does go on with them.
+  static bool Wants(const char* Char, size_t Have) { return Have < Expected(Byte(Char)); }
+  static bool Continues(const char*, size_t, char Next) { return IsContinuation(Byte(&Next)); }
+
+  static size_t FullWidthColumns() { return FullWidthSpaceBytes(); }
+
+  // A byte adds a column at most, but a control byte (a tab up to TabWidth)
+  // and the first byte of a character that is not as many columns as bytes,
+  // or of none: 0xC0 to 0xEF two, 0xF0 and above four.
+  static const char* FindBreakBound(const char* P, const char* End, uint32_t TabWidth,
+                                    uint64_t& Bound) {
+    const uint8_t Extra[4] = {static_cast<uint8_t>(TabWidth + 1), 0, 1, 3};
+    return FindByteBreakBound(P, End, Extra, Bound);
+  }
+
+  // Display width of P .. End: by bytes, one column for 0x20 to 0x7F, two
+  // for a control byte and for the first byte of a character of two or
+  // three bytes, four for the first of four bytes (two UTF-16 units), none
+  // for continuation bytes; one less for each narrow three-byte character
+  // (U+203E, U+FF61 to U+FF9F), found at its third byte from the two before.
+  // AfterTab is set just after the last tab, or to P.
+  static uint64_t DisplayWidth(const char* P, const char* End, const char*& AfterTab) {
+    const auto Size = static_cast<size_t>(End - P);
+    const auto* Bytes = reinterpret_cast<const uint8_t*>(P);
+    AfterTab = P;
+#ifdef QUILLET_SSE2
+    if (Size >= 16) {
+      const auto Splat = [](int B) { return _mm_set1_epi8(static_cast<char>(B)); };
+      const auto Load = [Bytes](size_t From) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(Bytes + From));
+      };
+      const __m128i Zero = _mm_setzero_si128();
+      const __m128i Ones = Splat(1);
+      const __m128i Twos = Splat(2);
+      __m128i Sums = Zero;
+      __m128i NarrowSums = Zero;
+      size_t At = 0;
+      size_t Skip = 0;
+      do {
+        const __m128i Fresh = FreshBytes(Skip);
+        const __m128i B0 = Load(At);
+        const __m128i Ascii = _mm_cmpgt_epi8(B0, Splat(-1));
+        const __m128i Control = _mm_cmplt_epi8(B0, Splat(0x20));
+        const __m128i Lead = _mm_cmpgt_epi8(B0, Splat(0xBF));
+        const __m128i Four = _mm_cmpgt_epi8(B0, Splat(0xEF));
+        const __m128i AsciiColumns = _mm_add_epi8(Ones, _mm_and_si128(Control, Ones));
+        const __m128i OtherColumns =
+            _mm_add_epi8(_mm_and_si128(Lead, Twos), _mm_and_si128(Four, Twos));
+        const __m128i Columns = _mm_or_si128(_mm_and_si128(Ascii, AsciiColumns),
+                                             _mm_andnot_si128(Ascii, OtherColumns));
+        Sums = _mm_add_epi64(Sums, _mm_sad_epu8(_mm_and_si128(Columns, Fresh), Zero));
+        // The two bytes before each: loaded, or shifted in before the range.
+        const __m128i Before1 = At >= 1 ? Load(At - 1) : _mm_slli_si128(B0, 1);
+        const __m128i Before2 = At >= 2   ? Load(At - 2)
+                                : At == 1 ? _mm_slli_si128(Before1, 1)
+                                          : _mm_slli_si128(B0, 2);
+        const __m128i E2 = _mm_cmpeq_epi8(Before2, Splat(0xE2));
+        const __m128i EF = _mm_cmpeq_epi8(Before2, Splat(0xEF));
+        if (_mm_movemask_epi8(_mm_and_si128(_mm_or_si128(E2, EF), Fresh)) != 0) {
+          const auto Is = [&Splat](__m128i V, int B) { return _mm_cmpeq_epi8(V, Splat(B)); };
+          const auto Within = [&Splat](__m128i V, int Low, int High) {
+            return _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(V, Splat(Low)), V),
+                                 _mm_cmpeq_epi8(_mm_min_epu8(V, Splat(High)), V));
+          };
+          // E2 80 BE; EF BD A1 to BF; EF BE 80 to 9F.
+          const __m128i Overline = _mm_and_si128(E2, _mm_and_si128(Is(Before1, 0x80), Is(B0, 0xBE)));
+          const __m128i Kana = _mm_and_si128(
+              EF, _mm_or_si128(_mm_and_si128(Is(Before1, 0xBD), Within(B0, 0xA1, 0xBF)),
+                               _mm_and_si128(Is(Before1, 0xBE), Within(B0, 0x80, 0x9F))));
+          const __m128i Narrow = _mm_and_si128(_mm_or_si128(Overline, Kana), Fresh);
+          NarrowSums = _mm_add_epi64(NarrowSums, _mm_sad_epu8(_mm_and_si128(Narrow, Ones), Zero));
+        }
+        const auto Tabs = static_cast<uint32_t>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(B0, Splat('\t')), Fresh)));
+        if (Tabs != 0) AfterTab = P + At + (32 - std::countl_zero(Tabs));
+      } while (NextStep<16>(At, Skip, Size));
+      return SumLanes(Sums) - SumLanes(NarrowSums);
+    }
+#endif
+    uint64_t Width = 0;
+    for (size_t I = 0; I < Size; ++I) {
+      const uint8_t B = Bytes[I];
+      Width += B < 0x20 ? 2 : B < 0x80 ? 1 : B < 0xC0 ? 0 : B < 0xF0 ? 2 : 4;
+      if ((B == 0xE2 || B == 0xEF) && I + 2 < Size) Width -= IsNarrowThree(Bytes + I);
+      if (B == '\t') AfterTab = P + I + 1;
+    }
+    return Width;
+  }
+  static bool IsNarrowThree(const uint8_t* P) {
+    if (P[0] == 0xE2) return P[1] == 0x80 && P[2] == 0xBE;
+    return (P[1] == 0xBD && P[2] >= 0xA1 && P[2] <= 0xBF) ||
+           (P[1] == 0xBE && P[2] >= 0x80 && P[2] <= 0x9F);
+  }
+
+  // Adds the width of P .. End to Width, and its code page 932 bytes, tabs
+  // expanded, to Column: up to End with NeedColumn, else only up to the last
+  // tab (nothing after it needs a column).
+  static void Measure(const char* P, const char* End, uint64_t& Width, uint64_t& Column,
+                      uint32_t TabWidth, bool NeedColumn) {
+    const char* AfterTab;
+    Width += DisplayWidth(P, End, AfterTab);
+    const char* const Last = NeedColumn ? End : AfterTab;
+    if (Last == P) return;
+    const uint8_t* const Ansi = AnsiByteCounts();
+    for (const char* Q = P; Q < Last;) {
+      const uint8_t B = Byte(Q);
+      if (B < 0x80) {
+        if (B == '\t') {
+          const uint32_t Fill = TabFill(Column, TabWidth);
+          Column += Fill;
+          Width = Width + Fill - 2;  // the tab was counted two columns
+        } else {
+          Column += Ansi[B];
+        }
+        ++Q;
+        continue;
+      }
+      const size_t Wanted = Expected(B);
+      size_t Length = 1;
+      while (Length < Wanted && Q + Length < Last && IsContinuation(Byte(Q + Length))) ++Length;
+      if (Length < Wanted || Wanted == 1) {
+        Column += 1;  // no character: one substitute byte
+      } else if (Wanted == 2) {
+        Column += Ansi[(B & 0x1F) << 6 | (Byte(Q + 1) & 0x3F)];
+      } else if (Wanted == 3) {
+        Column += Ansi[static_cast<uint16_t>((B & 0x0F) << 12 | (Byte(Q + 1) & 0x3F) << 6 |
+                                             (Byte(Q + 2) & 0x3F))];
+      } else {
+        const uint32_t C = (static_cast<uint32_t>(B & 0x07) << 18 | (Byte(Q + 1) & 0x3F) << 12 |
+                            (Byte(Q + 2) & 0x3F) << 6 | (Byte(Q + 3) & 0x3F)) -
+                           0x10000;
+        Column += Ansi[0xD800 + ((C >> 10) & 0x3FF)] + Ansi[0xDC00 + (C & 0x3FF)];
+      }
+      Q += Length;
+    }
+  }
+};
+
+// --- Code page 932 ------------------------------------------------------------
+
+inline bool IsLeadByte(uint8_t B) {
+  return (B >= 0x81 && B <= 0x9F) || (B >= 0xE0 && B <= 0xFC);
+}
+
+// A trail byte is 0x40 or above, so breaks, spaces and tabs are always
+// characters of their own, and a column is a byte: every character that code
+// page 932 has is as many columns in ANSI bytes as it has bytes, and as wide
+// as its bytes unless it is a control character
+// (tests/LineEngine_test.cpp decodes every one to prove it). Only U+3000,
+// 81 40, needs its boundary found: going backwards, through the run of
+// lead-byte values before it.
+struct TCp932Rules : TAsciiBreaks {
+  static constexpr char Blanks[4][2] = {{}, {' '}, {'\t'}, {'\x81', '\x40'}};
+  static constexpr uint8_t BlankLength[4] = {0, 1, 1, 2};
+  static constexpr size_t FixedBlankLength = 0;
+  static const char* Blank(uint8_t Kind) { return Blanks[Kind]; }
+
+  static size_t BlankUnitsAt(const char* P, const char* End) { return BlankAt(P, End).Units; }
+  static TBlank BlankAt(const char* P, const char* End) {
+    const uint8_t B = Byte(P);
+    if (B == ' ') return {BlankSpace, 1};
+    if (B == '\t') return {BlankTab, 1};
+    if (B == 0x81 && End - P >= 2 && Byte(P + 1) == 0x40) return {BlankFullWidth, 2};
+    return {0, 0};
+  }
+  // Whether the run of lead-byte values that ends just before At, from P at
+  // most, is odd: then the byte at At is the second of a character. P is a
+  // boundary, and so is the byte after any other value.
+  static bool OddLeadRun(const char* P, const char* At) {
+    size_t Run = 0;
+    while (At != P && IsLeadByte(Byte(At - 1))) {
+      --At;
+      ++Run;
+    }
+    return Run % 2 == 1;
+  }
+  static const char* TrailingBlanks(const char* P, const char* End) {
+    while (End != P) {
+      const uint8_t B = Byte(End - 1);
+      if (B == ' ' || B == '\t') {
+        --End;
+      } else if (B == 0x40 && End - P >= 2 && Byte(End - 2) == 0x81 && OddLeadRun(P, End - 1)) {
+        End -= 2;
+      } else {
+        break;
+      }
+    }
+    return End;
+  }
+  static const char* CompleteEnd(const char* P, const char* End) {
+    return OddLeadRun(P, End) ? End - 1 : End;
+  }
+  static bool Wants(const char*, size_t Have) { return Have == 1; }
+  static bool Continues(const char*, size_t, char Next) { return Byte(&Next) >= 0x40; }
+
+  static size_t FullWidthColumns() { return 2; }
+
+  // A byte is a column, but a control byte (a tab up to TabWidth).
+  static const char* FindBreakBound(const char* P, const char* End, uint32_t TabWidth,
+                                    uint64_t& Bound) {
+    const uint8_t Extra[4] = {static_cast<uint8_t>(TabWidth + 1), 0, 0, 0};
+    return FindByteBreakBound(P, End, Extra, Bound);
+  }
+
+  static void Measure(const char* P, const char* End, uint64_t& Width, uint64_t& Column,
+                      uint32_t TabWidth, bool NeedColumn) {
+    Width += static_cast<uint64_t>(End - P) + CountControlBytes(P, End);
+    const char* From = P;
+    for (const void* Found; (Found = std::memchr(From, '\t', static_cast<size_t>(End - From)));) {
+      const char* const Tab = static_cast<const char*>(Found);
+      Column += static_cast<uint64_t>(Tab - From);
+      const uint32_t Fill = TabFill(Column, TabWidth);
+      Column += Fill;
+      Width = Width + Fill - 2;  // the tab was counted two columns
+      From = Tab + 1;
+    }
+    if (NeedColumn) Column += static_cast<uint64_t>(End - From);
+  }
+};
+
+// --- UTF-16 -----------------------------------------------------------------
+
+// UTF-16 as char16_t units.
+struct TNativeUnits {
+  using U = char16_t;
+  static constexpr size_t Step = 1;
+  static uint16_t At(const U* P) { return *P; }
+  static void Store(U* To, uint16_t C) { *To = C; }
+#ifdef QUILLET_SSE2
+  static __m128i Load8(const U* P) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(P)); }
+#endif
+};
+
+// UTF-16 as bytes, two a unit. (The vector loads assume a little-endian
+// machine, as every one with SSE2 is.)
+template <bool BigEndian>
+struct TByteUnits {
+  using U = char;
+  static constexpr size_t Step = 2;
+  static uint16_t At(const U* P) {
+    const uint16_t First = Byte(P);
+    const uint16_t Second = Byte(P + 1);
+    return BigEndian ? static_cast<uint16_t>(First << 8 | Second)
+                     : static_cast<uint16_t>(Second << 8 | First);
+  }
+  static void Store(U* To, uint16_t C) {
+    To[BigEndian ? 0 : 1] = static_cast<U>(C >> 8);
+    To[BigEndian ? 1 : 0] = static_cast<U>(C & 0xFF);
+  }
+#ifdef QUILLET_SSE2
+  static __m128i Load8(const U* P) {
+    const __m128i Units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
+    if constexpr (!BigEndian) return Units;
+    return _mm_or_si128(_mm_slli_epi16(Units, 8), _mm_srli_epi16(Units, 8));
+  }
+#endif
+};
+
+// Every code unit is a character, surrogates included (a character beyond
+// U+FFFF is two, of two columns and one ANSI byte each). A byte left over
+// after the last whole unit (only at the end of the input) is a character
+// that is neither a blank nor a break, two columns and one byte wide.
+template <typename TLoad>
+struct TUtf16Rules {
+  using U = typename TLoad::U;
+  static constexpr size_t Step = TLoad::Step;
+  static constexpr size_t BreakUnits = Step;
+
+  static uint8_t KindOf(uint16_t C) {
+    return static_cast<uint8_t>((C == u' ') * BlankSpace + (C == u'\t') * BlankTab +
+                                (C == 0x3000) * BlankFullWidth);
+  }
+  static bool IsBlank(uint16_t C) { return (C == u' ') | (C == u'\t') | (C == 0x3000); }
+  // Two blanks of one kind are the same unit.
+  static bool SameBlank(const U* A, const U* B) { return TLoad::At(A) == TLoad::At(B); }
+  // The units of each blank kind.
+  static const U* Blank(uint8_t Kind) {
+    static const auto Table = [] {
+      std::array<std::array<U, 2>, 4> Units{};
+      const uint16_t Values[4] = {0, u' ', u'\t', 0x3000};
+      for (size_t K = 1; K < 4; ++K) TLoad::Store(Units[K].data(), Values[K]);
+      return Units;
+    }();
+    return Table[Kind].data();
+  }
+  static constexpr uint8_t BlankLength[4] = {0, Step, Step, Step};
+  static constexpr size_t FixedBlankLength = Step;  // every blank is one unit
+
+  static const U* WholeEnd(const U* P, const U* End) {
+    return P + static_cast<size_t>(End - P) / Step * Step;
+  }
+  static bool IsUnit(const U* P, const U* End, uint16_t C) {
+    return static_cast<size_t>(End - P) >= Step && TLoad::At(P) == C;
+  }
+  static bool IsCR(const U* P, const U* End) { return IsUnit(P, End, CR); }
+  static bool IsLF(const U* P, const U* End) { return IsUnit(P, End, LF); }
+
+  static const U* FindBreak(const U* P, const U* End) {
+    const U* const Whole = WholeEnd(P, End);
+#ifdef QUILLET_SSE2
+    const __m128i CRs = _mm_set1_epi16(static_cast<short>(CR));
+    const __m128i LFs = _mm_set1_epi16(static_cast<short>(LF));
+    for (; static_cast<size_t>(Whole - P) >= 8 * Step; P += 8 * Step) {
+      const __m128i Units = TLoad::Load8(P);
+      const auto Mask = static_cast<uint32_t>(_mm_movemask_epi8(
+          _mm_or_si128(_mm_cmpeq_epi16(Units, CRs), _mm_cmpeq_epi16(Units, LFs))));
+      // Two mask bits a unit.
+      if (Mask != 0) return P + std::countr_zero(Mask) / 2 * Step;
+    }
+#endif
+    // CR is the larger of the two: other units cost one comparison.
+    for (; P != Whole; P += Step) {
+      const uint16_t C = TLoad::At(P);
+      if (C <= CR && (C == CR || C == LF)) return P;
+    }
+    return End;
+  }
+
+  // The break as FindBreak finds it, and in Bound a width that the units
+  // before it cannot exceed: two columns a unit, a tab TabWidth.
+  static const U* FindBreakBound(const U* P, const U* End, uint32_t TabWidth, uint64_t& Bound) {
+    const U* const Begin = P;
+    const U* const Whole = WholeEnd(P, End);
+    uint64_t Tabs = 0;
+#ifdef QUILLET_SSE2
+    const __m128i CRs = _mm_set1_epi16(static_cast<short>(CR));
+    const __m128i LFs = _mm_set1_epi16(static_cast<short>(LF));
+    const __m128i TabUnits = _mm_set1_epi16(static_cast<short>(u'\t'));
+    for (; static_cast<size_t>(Whole - P) >= 8 * Step; P += 8 * Step) {
+      const __m128i Units = TLoad::Load8(P);
+      const auto Mask = static_cast<uint32_t>(_mm_movemask_epi8(
+          _mm_or_si128(_mm_cmpeq_epi16(Units, CRs), _mm_cmpeq_epi16(Units, LFs))));
+      auto TabBits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi16(Units, TabUnits)));
+      if (Mask != 0) {
+        TabBits &= (1u << std::countr_zero(Mask)) - 1;
+        P += std::countr_zero(Mask) / 2 * Step;
+        Tabs += static_cast<uint64_t>(std::popcount(TabBits) / 2);
+        Bound = 2 * static_cast<uint64_t>(P - Begin) / Step + Tabs * TabWidth;
+        return P;
+      }
+      Tabs += static_cast<uint64_t>(std::popcount(TabBits) / 2);
+    }
+#endif
+    for (; P != Whole; P += Step) {
+      const uint16_t C = TLoad::At(P);
+      if (C == CR || C == LF) break;
+      Tabs += C == u'\t';
+    }
+    Bound = 2 * static_cast<uint64_t>(P - Begin) / Step + Tabs * TabWidth;
+    return P == Whole ? End : P;  // no bound is needed without a break
+  }
+
+  static size_t BlankUnitsAt(const U* P, const U* End) {
+    return static_cast<size_t>(End - P) >= Step && IsBlank(TLoad::At(P)) ? Step : 0;
+  }
+  static TBlank BlankAt(const U* P, const U* End) {
+    if (static_cast<size_t>(End - P) < Step) return {0, 0};
+    const uint8_t Kind = KindOf(TLoad::At(P));
+    return {Kind, static_cast<uint8_t>((Kind != 0) * Step)};
+  }
+  static const U* TrailingBlanks(const U* P, const U* End) {
+    if (static_cast<size_t>(End - P) % Step != 0) return End;
+    while (End != P && IsBlank(TLoad::At(End - Step))) End -= Step;
+    return End;
+  }
+  static const U* CompleteEnd(const U* P, const U* End) { return WholeEnd(P, End); }
+  static bool Wants(const U*, size_t Have) { return Have < Step; }
+  static bool Continues(const U*, size_t, U) { return true; }
+
+  static size_t FullWidthColumns() { return FullWidthSpaceBytes(); }
+
+  // Narrow units among the Units units at P, counted eight at a time where
+  // the processor allows: a range test is one signed comparison of the
+  // unit's offset from the range start, both moved by 0x8000. AfterTab is
+  // set just after the last tab, or to P.
+  static uint64_t NarrowUnits(const U* P, size_t Units, const U*& AfterTab) {
+    AfterTab = P;
+#ifdef QUILLET_SSE2
+    if (Units >= 8) {
+      const auto Splat = [](int Value) { return _mm_set1_epi16(static_cast<short>(Value)); };
+      const auto InRange = [&Splat](__m128i V, int Low, int High) {
+        const __m128i Offset = _mm_xor_si128(_mm_sub_epi16(V, Splat(Low)), Splat(0x8000));
+        return _mm_cmplt_epi16(Offset, Splat((High - Low + 1) ^ 0x8000));
+      };
+      // Thirty-two-bit lane counts: a step adds one at most to each.
+      __m128i Counts = _mm_setzero_si128();
+      size_t At = 0;
+      size_t Skip = 0;
+      do {
+        const __m128i V = TLoad::Load8(P + At * Step);
+        const __m128i Fresh = FreshUnits(Skip);
+        const __m128i IsNarrowUnit =
+            _mm_or_si128(_mm_or_si128(InRange(V, 0x0020, 0x007F), InRange(V, 0xFF61, 0xFF9F)),
+                         _mm_cmpeq_epi16(V, Splat(0x203E)));
+        Counts = _mm_sub_epi32(Counts, _mm_madd_epi16(_mm_and_si128(IsNarrowUnit, Fresh), Splat(1)));
+        const auto Tabs = static_cast<uint32_t>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(V, Splat(u'\t')), Fresh)));
+        if (Tabs != 0) AfterTab = P + (At + (32 - std::countl_zero(Tabs)) / 2) * Step;
+      } while (NextStep<8>(At, Skip, Units));
+      alignas(16) uint32_t Lanes[4];
+      _mm_store_si128(reinterpret_cast<__m128i*>(Lanes), Counts);
+      return uint64_t{Lanes[0]} + Lanes[1] + Lanes[2] + Lanes[3];
+    }
+#endif
+    uint64_t Narrow = 0;
+    for (size_t I = 0; I < Units; ++I) {
+      const uint16_t C = TLoad::At(P + I * Step);
+      Narrow += IsNarrow(C);
+      if (C == u'\t') AfterTab = P + (I + 1) * Step;
+    }
+    return Narrow;
+  }
+
+  static void Measure(const U* P, const U* End, uint64_t& Width, uint64_t& Column,
+                      uint32_t TabWidth, bool NeedColumn) {
+    const size_t Units = static_cast<size_t>(End - P) / Step;
+    const bool Odd = static_cast<size_t>(End - P) % Step != 0;
+    const U* AfterTab;
+    Width += 2 * (Units + Odd) - NarrowUnits(P, Units, AfterTab);
+    const U* const Last = NeedColumn ? P + Units * Step : AfterTab;
+    if (Last == P) {
+      if (NeedColumn) Column += Odd;
+      return;
+    }
+    const uint8_t* const Ansi = AnsiByteCounts();
+    for (const U* Q = P; Q != Last; Q += Step) {
+      const uint16_t C = TLoad::At(Q);
+      if (C == u'\t') {
+        const uint32_t Fill = TabFill(Column, TabWidth);
+        Column += Fill;
+        Width = Width + Fill - 2;  // the tab was counted two columns
+      } else {
+        Column += Ansi[C];
+      }
+    }
+    if (NeedColumn) Column += Odd;
+  }
+};
+
+template <typename TEncoding>
+struct TRulesOf;
+template <>
+struct TRulesOf<TUtf16Text> {
+  using T = TUtf16Rules<TNativeUnits>;
+};
+template <>
+struct TRulesOf<TUtf16LEBytes> {
+  using T = TUtf16Rules<TByteUnits<false>>;
+};
+template <>
+struct TRulesOf<TUtf16BEBytes> {
+  using T = TUtf16Rules<TByteUnits<true>>;
+};
+template <>
+struct TRulesOf<TUtf8Bytes> {
+  using T = TUtf8Rules;
+};
+template <>
+struct TRulesOf<TCp932Bytes> {
+  using T = TCp932Rules;
+};
+
+}  // namespace
+
+uint64_t PaddingCount(uint8_t Command, uint64_t Width, uint64_t Widest, uint32_t TabWidth) {
+  if (Command == 8) return Widest > Width ? Widest - Width : 0;
+  if (Command != 9) return 0;
+  // The stop is the multiple of TabWidth at or after Widest + TabWidth; the
+  // first tab reaches the next stop after Width, each further one the next.
+  const uint64_t Stops = Widest / TabWidth + (Widest % TabWidth != 0) + 1;
+  const uint64_t Passed = Width / TabWidth;
+  return Stops > Passed ? Stops - Passed : 0;
+}
+
+template <typename TEncoding>
+TLineEngine<TEncoding>::TLineEngine(const TLineEngineSettings& Settings)
+    : FSink(nullptr),
+      FCommand(Settings.Command),
+      FTabWidth(static_cast<uint32_t>(std::clamp(Settings.TabWidth, 1, 64))),
+      FReport(false),
+      FMeasures(true),
+      FWidestIn(Settings.Widest),
+      FAll(Settings.Lines.empty()) {
+  using TRules = typename TRulesOf<TEncoding>::T;
+  FLineBefore = FLine = Settings.FirstLine == 0 ? 0 : Settings.FirstLine - 1;
+  FPowerOfTwo = std::has_single_bit(FTabWidth);
+  FSelectedPhase = phContent;
+  FFullWidthColumns = static_cast<uint32_t>(TRules::FullWidthColumns());
+  for (uint8_t Kind = BlankSpace; Kind <= BlankFullWidth; ++Kind) {
+    std::copy_n(TRules::Blank(Kind), TRules::BlankLength[Kind], FBlankUnits[Kind]);
+  }
+  for (const TLineRange& Range : Settings.Lines) {
+    if (Range.Last >= std::max<uint64_t>(Range.First, 1)) FRanges.push_back(Range);
+  }
+  std::sort(FRanges.begin(), FRanges.end(),
+            [](const TLineRange& A, const TLineRange& B) { return A.First < B.First; });
+}
+
+template <typename TEncoding>
+TLineEngine<TEncoding>::TLineEngine(const TLineEngineSettings& Settings, TLineSink<TUnit>& Sink)
+    : TLineEngine(Settings) {
+  FSink = &Sink;
+  FReport = Settings.Report;
+  FMeasures = FCommand == 8 || FCommand == 9;
+  FSelectedPhase = FCommand >= 1 && FCommand <= 6   ? phIndent
+                   : FCommand >= 7 && FCommand <= 9 ? phContent
+                                                    : phPass;
+}
+
+template <typename TEncoding>
+uint64_t TLineEngine<TEncoding>::Width(const TUnit* Units, size_t Count, int32_t TabWidth) {
+  uint64_t Width = 0;
+  uint64_t Column = 0;
+  TRulesOf<TEncoding>::T::Measure(Units, Units + Count, Width, Column,
+                                  static_cast<uint32_t>(std::clamp(TabWidth, 1, 64)), false);
+  return Width;
+}
+
+// --- Output -------------------------------------------------------------------
+
+template <typename TEncoding>
+void TLineEngine<TEncoding>::Drain() {
+  if (FStaged == 0) return;
+  FSink->Put(FStage, FStaged);
+  FStaged = 0;
+}
+
+// Copies Bytes bytes from From to To, the sizes of a line or two without a
+// call: in 16-byte pieces, the last one overlapping the one before, and
+// smaller ones likewise.
+inline void CopyBytes(char* To, const char* From, size_t Bytes) {
+#ifdef QUILLET_SSE2
+  if (Bytes >= 16) {
+    for (size_t I = 0; I + 16 < Bytes; I += 16) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(To + I),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(From + I)));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(To + Bytes - 16),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(From + Bytes - 16)));
+    return;
+  }
+#endif
+  if (Bytes > 16) {
+    std::memcpy(To, From, Bytes);
+  } else if (Bytes >= 8) {
+    uint64_t Head;
+    uint64_t Tail;
+    std::memcpy(&Head, From, 8);
+    std::memcpy(&Tail, From + Bytes - 8, 8);
+    std::memcpy(To, &Head, 8);
+    std::memcpy(To + Bytes - 8, &Tail, 8);
+  } else if (Bytes >= 4) {
+    uint32_t Head;
+    uint32_t Tail;
+    std::memcpy(&Head, From, 4);
+    std::memcpy(&Tail, From + Bytes - 4, 4);
+    std::memcpy(To, &Head, 4);
+    std::memcpy(To + Bytes - 4, &Tail, 4);
+  } else {
+    for (size_t I = 0; I < Bytes; ++I) To[I] = From[I];
+  }
+}
+
+// Short pieces are gathered in the stage; a long one goes to the sink as it
+// is.
+template <typename TEncoding>
+void TLineEngine<TEncoding>::Write(const TUnit* Units, size_t Count) {
+  if (FCopyEnd != nullptr) FlushCopy();
+  if (Count > StageUnits - FStaged) {
+    Drain();
+    if (Count > StageUnits) return FSink->Put(Units, Count);
+  }
+  constexpr size_t Inline = 256;
+  if (Count * sizeof(TUnit) <= Inline) {
+    CopyBytes(reinterpret_cast<char*>(FStage + FStaged), reinterpret_cast<const char*>(Units),
+              Count * sizeof(TUnit));
+  } else {
+    std::memcpy(FStage + FStaged, Units, Count * sizeof(TUnit));
+  }
+  FStaged += Count;
+}
+
+template <typename TEncoding>
+void TLineEngine<TEncoding>::FlushCopy() {
+  const TUnit* const From = FCopyBegin;
+  const auto Count = static_cast<size_t>(FCopyEnd - From);
+  FCopyBegin = FCopyEnd = nullptr;
+  if (Count != 0) Write(From, Count);
+}
+
+template <typename TEncoding>
+void TLineEngine<TEncoding>::Copy(const TUnit* From, const TUnit* To) {
+  if (FSink == nullptr || From == To) return;
+  if (From != FCopyEnd) {
+    if (FCopyEnd != nullptr) FlushCopy();
+    FCopyBegin = From;
+  }
+  FCopyEnd = To;
+}
+
+// Where Count (at most StageUnits) units may be written; FStaged then takes
+// them.
+template <typename TEncoding>
+typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::Room(size_t Count) {
+  if (FCopyEnd != nullptr) FlushCopy();
+  if (Count > StageUnits - FStaged) Drain();
+  return FStage + FStaged;
+}
+
+template <typename TEncoding>
+void TLineEngine<TEncoding>::WriteBlank(uint8_t Kind, uint64_t Count) {
+  using TRules = typename TRulesOf<TEncoding>::T;
+  const TUnit* const Units = TRules::Blank(Kind);
+  const size_t Length = TRules::BlankLength[Kind];
+  while (Count != 0) {
+    const auto Blanks = static_cast<size_t>(std::min<uint64_t>(Count, StageUnits / MaxCharUnits));
+    TUnit* To = Room(Blanks * Length);
+    if (Length == 1) {
+#ifdef QUILLET_SSE2
+      // Sixteen bytes a store; the stage has room for the units of the last
+      // store that lie past the fill, and what follows writes over them.
+      const __m128i Fill = sizeof(TUnit) == 2 ? _mm_set1_epi16(static_cast<short>(Units[0]))
+                                              : _mm_set1_epi8(static_cast<char>(Units[0]));
+      for (TUnit* const Stop = To + Blanks; To < Stop; To += 16 / sizeof(TUnit)) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(To), Fill);
+      }
+#else
+      std::fill_n(To, Blanks, Units[0]);
+#endif
+#ifdef QUILLET_SSE2
+    } else if (sizeof(TUnit) == 1 && Length == 2) {
+      // A UTF-16 or CP932 blank of two bytes, eight to a store.
+      uint16_t Pair;
+      std::memcpy(&Pair, Units, 2);
+      const __m128i Fill = _mm_set1_epi16(static_cast<short>(Pair));
+      for (TUnit* const Stop = To + 2 * Blanks; To < Stop; To += 16) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(To), Fill);
+      }
+#endif
+    } else {
+      for (size_t I = 0; I < Blanks; ++I, To += Length) {
+        for (size_t K = 0; K < Length; ++K) To[K] = Units[K];
+      }
+    }
+    FStaged += Blanks * Length;
+    Count -= Blanks;
+  }
+}
+
+// --- Lines --------------------------------------------------------------------
+
+template <typename TEncoding>
+bool TLineEngine<TEncoding>::Selects(uint64_t Line) {
+  if (FAll) return true;
+  while (FNextRange < FRanges.size() && FRanges[FNextRange].Last < Line) ++FNextRange;
+  // Ranges may overlap: a later one can still hold Line when this one
+  // starts after it.
+  for (size_t I = FNextRange; I < FRanges.size() && FRanges[I].First <= Line; ++I) {
+    if (FRanges[I].Last >= Line) return true;
+  }
+  return false;
+}
+
+template <typename TEncoding>
+void TLineEngine<TEncoding>::OpenLine(const TUnit* P) {
+  ++FLine;
+  FLineOpen = true;
+  FLineBegin = P;
+  FKinds = 0;
+  FPhase = Selects(FLine) ? FSelectedPhase : phPass;
+}
+
+template <typename TEncoding>
+void TLineEngine<TEncoding>::CloseLine() {
+  if (FKinds != 0) FChanged = true;
+  if (FReport && FKinds != 0 && FSink != nullptr) {
+    FSink->LineChanged({FLine, FLineBegin != nullptr ? OffsetOf(FLineBegin) : FLineOffset, FKinds});
+  }
+  FLineOpen = false;
+}
+
+// Break is a CR or an LF; a CR takes the LF after it.
+template <typename TEncoding>
+const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::EndLine(
+    const TUnit* Break, const TUnit* End) {
+  using TRules = typename TRulesOf<TEncoding>::T;
+  const TUnit* After = Break + TRules::BreakUnits;
+  if (TRules::IsCR(Break, End)) {
+    if (After == End) {
+      FAfterCR = true;
+    } else if (TRules::IsLF(After, End)) {
+      After += TRules::BreakUnits;
+    }
+  }
+  Copy(Break, After);
+  CloseLine();
+  return After;
+}
+
+template <typename TEncoding>
+const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::CopyToBreak(
+    const TUnit* P, const TUnit* End) {
+  const TUnit* const Break = TRulesOf<TEncoding>::T::FindBreak(P, End);
+  Copy(P, Break);
+  return Break == End ? End : EndLine(Break, End);
+}
+
+// --- Indents ------------------------------------------------------------------
+
+// The indent ends just before P: its new units are written, or, when they
+// are the old ones and still at hand, those are copied.
+template <typename TEncoding>
+void TLineEngine<TEncoding>::EndIndent(const TUnit* P) {
+  const TIndent& I = FIndent;
+  bool Changed = I.Blanks != 0;
+  if (FCommand <= 3) {
+    // The indent the command gives: spaces only; full-width spaces and at
+    // most one space after them; tabs and fewer spaces than a tab after them.
+    const uint64_t Spaces = I.Blanks - I.Tabs - I.FullWidth;
+    Changed = FCommand == 1   ? I.Tabs + I.FullWidth != 0
+              : FCommand == 2 ? I.Tabs != 0 || Spaces > 1 || (Spaces == 1 && I.Last != BlankSpace)
+                              : I.FullWidth != 0 || I.SpacesAfterTab != Spaces || Spaces >= FTabWidth;
+    if (!Changed && FLineBegin != nullptr) {
+      Copy(FLineBegin, P);
+    } else if (FCommand == 1) {
+      WriteBlank(BlankSpace, I.Spaces);
+    } else if (FCommand == 2) {
+      WriteBlank(BlankFullWidth, I.Spaces / 2);
+      WriteBlank(BlankSpace, I.Spaces % 2);
+    } else {
+      WriteBlank(BlankTab, I.Spaces / FTabWidth);
+      WriteBlank(BlankSpace, I.Spaces % FTabWidth);
+    }
+  } else if (FCommand == 5) {
+    if (I.Unpaired != 0) WriteBlank(I.Unpaired, 1);
+    Changed = I.Halved;
+  }
+  if (Changed) FKinds |= lkIndent;
+}
+
+// Command 1 stands for 1 to 3, which count the indent's half-width spaces
+// and its form; 4 writes every blank twice as it reads it; 5 writes one of
+// every pair of equal blanks, from the left; 6 only counts. Then the rest
+// of the line is copied.
+template <typename TEncoding>
+template <uint8_t Command, bool PowerOfTwo>
+const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent(
+    const TUnit* P, const TUnit* End) {
+  using TRules = typename TRulesOf<TEncoding>::T;
+  if (FLineBegin == P) FIndent = {};  // the line starts here
+  // In locals: stores of units could alias the members.
+  uint64_t Blanks = FIndent.Blanks;
+  if constexpr (Command == 1) {
+    const uint32_t Step = FTabWidth;
+    const uint32_t FullWidthColumns = FFullWidthColumns;
+    uint64_t Spaces = FIndent.Spaces;
+    uint64_t Tabs = FIndent.Tabs;
+    uint64_t FullWidth = FIndent.FullWidth;
+    uint64_t SpacesAfterTab = FIndent.SpacesAfterTab;
+    uint32_t Column = FIndent.Column;
+    uint8_t Last = FIndent.Last;
+    for (TBlank Blank; P != End && (Blank = TRules::BlankAt(P, End)).Units != 0; P += Blank.Units) {
+      // Branch-free: a space is one space and one column, a tab fills to the
+      // next stop, a full-width space is two spaces and its bytes.
+      const uint32_t IsSpace = Blank.Kind == BlankSpace;
+      const uint32_t IsTab = Blank.Kind == BlankTab;
+      const uint32_t IsFullWidth = Blank.Kind == BlankFullWidth;
+      const uint32_t Fill = IsTab * (Step - (PowerOfTwo ? Column & (Step - 1) : Column));
+      const uint32_t Add = IsSpace + Fill + FullWidthColumns * IsFullWidth;
+      Column = PowerOfTwo ? Column + Add : AddModulo(Column, Add, Step);
+      Spaces += IsSpace + Fill + 2 * IsFullWidth;
+      SpacesAfterTab = IsTab != 0 ? 0 : SpacesAfterTab + IsSpace;
+      Tabs += IsTab;
+      FullWidth += IsFullWidth;
+      Last = Blank.Kind;
+      ++Blanks;
+    }
+    FIndent.Spaces = Spaces;
+    FIndent.Tabs = Tabs;
+    FIndent.FullWidth = FullWidth;
+    FIndent.SpacesAfterTab = SpacesAfterTab;
+    FIndent.Column = Column;
+    FIndent.Last = Last;
+  } else if constexpr (Command == 4 || Command == 5) {
+    // Command 4 needs no kinds, command 5 only with blanks of several lengths.
+    const auto BlankOf = [](const TUnit* At, const TUnit* Last) -> TBlank {
+      if constexpr (Command == 4 || TRules::FixedBlankLength != 0) {
+        return {0, static_cast<uint8_t>(TRules::BlankUnitsAt(At, Last))};
+      } else {
+        return TRules::BlankAt(At, Last);
+      }
+    };
+    // Room for a stretch of the indent at a time: command 4 writes two units
+    // for each it reads, 5 one at most and the blank it held back; a pair
+    // may reach past the stretch.
+    constexpr size_t Stretch = StageUnits / 16;
+    uint8_t Unpaired = FIndent.Unpaired;
+    bool Halved = FIndent.Halved;
+    if constexpr (Command == 5) {
+      // The blank that the run before held back goes out, and pairs with
+      // the first blank of this run when they are equal.
+      if (Unpaired != 0 && P != End) {
+        const TBlank Blank = TRules::BlankAt(P, End);
+        if (Blank.Units != 0) {
+          TUnit* To = Room(MaxCharUnits);
+          for (size_t K = 0; K < TRules::BlankLength[Unpaired]; ++K) *To++ = FBlankUnits[Unpaired][K];
+          FStaged = static_cast<size_t>(To - FStage);
+          const bool Pair = Blank.Kind == Unpaired;
+          Halved |= Pair;
+          Unpaired = 0;
+          if (Pair) P += Blank.Units;
+        }
+      }
+    }
+    // No room is taken for a line without an indent, whose copy then goes on.
+    while (P != End && TRules::BlankUnitsAt(P, End) != 0) {
+      const TUnit* const Stop = P + std::min<size_t>(static_cast<size_t>(End - P), Stretch);
+      TUnit* To = Room(2 * (Stretch + MaxCharUnits));
+      for (TBlank Blank; P < Stop && (Blank = BlankOf(P, End)).Units != 0;) {
+        const TUnit* const Next = P + Blank.Units;
+        // The units of a blank, copied one by one unless all blanks are as
+        // long, which the compiler can copy in one go.
+        const auto CopyBlank = [](TUnit* To, const TUnit* From, size_t Units) {
+          constexpr size_t Fixed = TRules::FixedBlankLength;
+          for (size_t K = 0; K < (Fixed != 0 ? Fixed : Units); ++K) To[K] = From[K];
+        };
+        if constexpr (Command == 4) {
+          ++Blanks;  // (halving changes a line when it halves, whatever the count)
+          CopyBlank(To, P, Blank.Units);
+          CopyBlank(To + Blank.Units, P, Blank.Units);
+          To += 2 * Blank.Units;
+          P = Next;
+        } else {
+          // Scanning from the left, a blank and the one after it, when they
+          // are equal, become one; the last blank of a run waits for the next
+          // run, which may hold its pair.
+          if (Next == End) {
+            Unpaired = TRules::BlankAt(P, End).Kind;
+            P = Next;
+            break;
+          }
+          CopyBlank(To, P, Blank.Units);
+          To += Blank.Units;
+          bool Pair;
+          size_t AfterUnits;
+          if constexpr (TRules::FixedBlankLength != 0) {
+            // A unit equal to a blank is that blank.
+            AfterUnits = TRules::FixedBlankLength;
+            Pair = TRules::SameBlank(P, Next);
+          } else {
+            const TBlank After = TRules::BlankAt(Next, End);
+            AfterUnits = After.Units;
+            Pair = After.Units != 0 && After.Kind == Blank.Kind;
+          }
+          Halved |= Pair;
+          P = Pair ? Next + AfterUnits : Next;
+        }
+      }
+      FStaged = static_cast<size_t>(To - FStage);
+      if (P < Stop || P == End) break;
+    }
+    FIndent.Unpaired = Unpaired;
+    FIndent.Halved = Halved;
+  } else {
+    for (size_t Units; P != End && (Units = TRules::BlankUnitsAt(P, End)) != 0; P += Units) ++Blanks;
+  }
+  FIndent.Blanks = Blanks;
+  if (P == End) return End;  // the indent may go on in the next run
+  EndIndent(P);
+  FPhase = phRest;
+  return CopyToBreak(P, End);
+}
+
+// --- Line ends ----------------------------------------------------------------
+
+// Counts the blanks From .. To into Held, and with Measure their width,
+// the content's column going on.
+template <typename TEncoding>
+template <bool Measure>
+void TLineEngine<TEncoding>::CountBlanks(const TUnit* From, const TUnit* To, THeld& Held) {
+  using TRules = typename TRulesOf<TEncoding>::T;
+  const uint64_t FullWidthColumns = FFullWidthColumns;
+  for (TBlank Blank; From != To && (Blank = TRules::BlankAt(From, To)).Units != 0;
+       From += Blank.Units) {
+    ++Held.Blanks;
+    Held.Kinds |= static_cast<uint8_t>(1 << Blank.Kind);
+    if constexpr (Measure) {
+      if (Blank.Kind == BlankTab) {
+        const uint32_t Fill = TabFill(FColumns.Column, FTabWidth);
+        FColumns.Column += Fill;
+        Held.Width += Fill;
+      } else if (Blank.Kind == BlankSpace) {
+        FColumns.Column += 1;
+        Held.Width += 1;
+      } else {
+        FColumns.Column += FullWidthColumns;
+        Held.Width += 2;
+      }
+    }
+  }
+}
+
+// The blanks held back, up to P, are inside the line: out they go, from the
+// window or the input for the part before this run.
+template <typename TEncoding>
+void TLineEngine<TEncoding>::KeepHeldBlanks(const TUnit* P) {
+  if (FHeld.Offset < FOffset) {
+    if (FSink != nullptr) {
+      if (!FHeld.WindowFull) {
+        Write(FWindow, FHeld.Windowed);
+      } else {
+        FlushCopy();
+        Drain();
+        FSink->PutInput(FHeld.Offset, FOffset - FHeld.Offset);
+      }
+    }
+    Copy(FBegin, P);
+  } else {
+    Copy(FBegin + (FHeld.Offset - FOffset), P);
+  }
+  FColumns.Width += FHeld.Width;
+}
+
+// The content of a line Width columns wide ends at Break, and the Held
+// blanks before it (Blanks: there are some), which start at HeldHere when
+// they all lie in this run, end the line: they go, and commands 8 and 9 put
+// their padding there.
+template <typename TEncoding>
+void TLineEngine<TEncoding>::EndContent(uint64_t Width, bool Blanks, const THeld& Held,
+                                        const TUnit* HeldHere, const TUnit* Break) {
+  FWidest = std::max(FWidest, Width);
+  if (FSink == nullptr) return;
+  if (FCommand == 7) {
+    FKinds |= static_cast<uint8_t>(Blanks * lkTrailingBlanks);
+    return;
+  }
+  const uint64_t Pad = PaddingCount(FCommand, Width, FWidestIn, FTabWidth);
+  const uint8_t Kind = FCommand == 8 ? BlankSpace : BlankTab;
+  const bool Same = Held.Blanks == Pad && (Pad == 0 || Held.Kinds == 1 << Kind);
+  if (!Same) {
+    if (Blanks) FKinds |= lkTrailingBlanks;
+    if (Pad != 0) FKinds |= lkPadding;
+  }
+  if (Same && HeldHere != nullptr) {
+    Copy(HeldHere, Break);
+  } else {
+    WriteBlank(Kind, Pad);
+  }
+}
+
+// A line that lies whole in this run, P to its Break: nothing is held back
+// across runs.
+template <typename TEncoding>
+const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::WholeLine(
+    const TUnit* P, const TUnit* Break, const TUnit* End) {
+  using TRules = typename TRulesOf<TEncoding>::T;
+  const TUnit* const Blanks = TRules::TrailingBlanks(P, Break);
+  Copy(P, Blanks);
+  uint64_t Width = 0;
+  if (FMeasures) {
+    uint64_t Column = 0;
+    TRules::Measure(P, Blanks, Width, Column, FTabWidth, false);
+  }
+  if (FSink != nullptr && (FCommand == 8 || FCommand == 9)) {
+    THeld Held;
+    CountBlanks<false>(Blanks, Break, Held);
+    EndContent(Width, Blanks != Break, Held, Blanks, Break);
+  } else {
+    EndContent(Width, Blanks != Break, THeld{}, Blanks, Break);
+  }
+  return EndLine(Break, End);
+}
+
+// Up to the line's break, or the end of the run: the blanks at the end are
+// held back until what follows them shows whether they end the line.
+template <typename TEncoding>
+const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanContent(
+    const TUnit* P, const TUnit* End) {
+  using TRules = typename TRulesOf<TEncoding>::T;
+  const TUnit* Break;
+  if (FSink == nullptr) {
+    // A measuring pass passes over a whole line that cannot be wider than
+    // the widest so far.
+    uint64_t Bound;
+    Break = TRules::FindBreakBound(P, End, FTabWidth, Bound);
+    if (Break != End && FLineBegin == P && Bound <= FWidest) return EndLine(Break, End);
+  } else {
+    Break = TRules::FindBreak(P, End);
+  }
+  const bool Ends = Break != End;
+  if (FLineBegin == P) {  // the line starts here
+    if (Ends) return WholeLine(P, Break, End);
+    FColumns = {};
+    FHeld = {};
+    FHeld.Offset = OffsetOf(P);
+  }
+  const TUnit* const Blanks = TRules::TrailingBlanks(P, Break);
+  if (Blanks != P) {
+    KeepHeldBlanks(P);
+    Copy(P, Blanks);
+    if (FMeasures) TRules::Measure(P, Blanks, FColumns.Width, FColumns.Column, FTabWidth, !Ends);
+    FHeld = {};
+    FHeld.Offset = OffsetOf(Blanks);
+  }
+  // Blanks that may prove inner are measured now, while their column is
+  // known; padding compares with the blanks that end the line.
+  if (!Ends && FMeasures) {
+    CountBlanks<true>(Blanks, Break, FHeld);
+  } else if (FSink != nullptr && (FCommand == 8 || FCommand == 9)) {
+    CountBlanks<false>(Blanks, Break, FHeld);
+  }
+  if (!Ends) return End;
+  EndContent(FColumns.Width, FHeld.Offset < OffsetOf(Break), FHeld,
+             FHeld.Offset >= FOffset ? FBegin + (FHeld.Offset - FOffset) : nullptr, Break);
+  return EndLine(Break, End);
+}
+
+// --- Runs -----------------------------------------------------------------------
+
+template <typename TEncoding>
+void TLineEngine<TEncoding>::Run(const TUnit* Begin, const TUnit* End, uint64_t Offset) {
+  using TRules = typename TRulesOf<TEncoding>::T;
+  FBegin = Begin;
+  FOffset = Offset;
+  const TUnit* P = Begin;
+  if (FAfterCR) {
+    FAfterCR = false;
+    if (TRules::IsLF(P, End)) {
+      Copy(P, P + TRules::BreakUnits);
+      P += TRules::BreakUnits;
+    }
+  }
+  const uint8_t IndentCommand = FCommand <= 3 ? 1 : FCommand;
+  while (P != End) {
+    if (!FLineOpen) OpenLine(P);
+    switch (FPhase) {
+      case phPass:
+      case phRest:
+        P = CopyToBreak(P, End);
+        break;
+      case phIndent:
+        P = IndentCommand == 1   ? (FPowerOfTwo ? ScanIndent<1, true>(P, End) : ScanIndent<1>(P, End))
+            : IndentCommand == 4 ? ScanIndent<4>(P, End)
+            : IndentCommand == 5 ? ScanIndent<5>(P, End)
+                                 : ScanIndent<6>(P, End);
+        break;
+      case phContent:
+        P = ScanContent(P, End);
+        break;
+    }
+  }
+  // A line that goes on keeps where it started as an offset: the run's
+  // units are gone after it.
+  if (FLineOpen && FLineBegin != nullptr) {
+    FLineOffset = OffsetOf(FLineBegin);
+    FLineBegin = nullptr;
+  }
+  // The blanks held back that lie in this run go to the window while they
+  // fit.
+  if (FSink != nullptr && FLineOpen && FPhase == phContent && !FHeld.WindowFull) {
+    const uint64_t From = std::max(FHeld.Offset, FOffset);
+    const auto Count = static_cast<size_t>(OffsetOf(End) - From);
+    if (FHeld.Windowed + Count <= WindowUnits) {
+      std::copy_n(FBegin + (From - FOffset), Count, FWindow + FHeld.Windowed);
+      FHeld.Windowed += Count;
+    } else {
+      FHeld.WindowFull = true;
+    }
+  }
+  FlushCopy();
+}
+
+template <typename TEncoding>
+void TLineEngine<TEncoding>::Feed(const TUnit* Units, size_t Count) {
+  using TRules = typename TRulesOf<TEncoding>::T;
+  const TUnit* P = Units;
+  const TUnit* const End = Units + Count;
+  if (FCarried != 0) {
+    while (P != End && TRules::Wants(FCarry, FCarried) && TRules::Continues(FCarry, FCarried, *P)) {
+      FCarry[FCarried++] = *P++;
+    }
+    if (P == End && TRules::Wants(FCarry, FCarried)) {
+      FFed += Count;
+      return;
+    }
+    Run(FCarry, FCarry + FCarried, FFed - FCarried + static_cast<uint64_t>(P - Units));
+    FCarried = 0;
+  }
+  const TUnit* const Complete = TRules::CompleteEnd(P, End);
+  if (P != Complete) Run(P, Complete, FFed + static_cast<uint64_t>(P - Units));
+  FCarried = static_cast<size_t>(End - Complete);
+  std::copy(Complete, End, FCarry);
+  FFed += Count;
+}
+
+template <typename TEncoding>
+void TLineEngine<TEncoding>::Finish() {
+  if (FCarried != 0) Run(FCarry, FCarry + FCarried, FFed - FCarried);
+  FCarried = 0;
+  // An empty run at the end of the input.
+  FBegin = FCarry;
+  FOffset = FFed;
+  if (FLineOpen) {
+    if (FPhase == phIndent) EndIndent(FBegin);
+    if (FPhase == phContent) EndContent(FColumns.Width, FHeld.Offset < FFed, FHeld, nullptr, FBegin);
+    CloseLine();
+  }
+  if (FSink != nullptr) {
+    FlushCopy();
+    Drain();
+  }
+}
+
+template class TLineEngine<TUtf16Text>;
+template class TLineEngine<TUtf8Bytes>;
+template class TLineEngine<TUtf16LEBytes>;
+template class TLineEngine<TUtf16BEBytes>;
+template class TLineEngine<TCp932Bytes>;
+
+}  // namespace quillet
