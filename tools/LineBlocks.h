@@ -31,16 +31,24 @@ namespace quillet {
 // lines, the last perhaps without a break.
 size_t FindLinesEnd(std::string_view Bytes, size_t From, TEncoding Encoding, bool AtEnd);
 
+// Length of the longest prefix of Bytes (more than a few characters of
+// Encoding, starting at a character) that ends where a character ends and
+// another, complete or not, follows; with KeepPairs, also not just before a
+// sound mark (U+FF9E, U+FF9F), which the character-class conversions join
+// to the kana before it. 0 when there is none. Bytes need not be valid.
+size_t FindCharacterCut(std::string_view Bytes, TEncoding Encoding, bool KeepPairs);
+
 // The blocks of an input from a start offset (just after the byte-order
-// mark) to its end. Each block is whole lines and holds at least ReadSize
-// bytes unless the input ends first: a line longer than that makes the block
-// longer, so memory is bounded by ReadSize plus the longest line.
+// mark) to its end. A block holds about ReadSize bytes: it ends after the
+// last line break in what was read, or, in a line longer than that, where a
+// character ends (FindCharacterCut; IsPartial then), so that memory stays
+// bounded whatever the line lengths.
 class TLineBlockReader {
  public:
   // Reads from Start to the end of the input, or to Stop, which must lie
   // just after a line break.
   TLineBlockReader(TInput& Input, uint64_t Start, TEncoding Encoding, size_t ReadSize,
-                   uint64_t Stop = UINT64_MAX);
+                   uint64_t Stop = UINT64_MAX, bool KeepPairs = false);
 
   // The next block, valid until the next call; empty at the end of the input.
   int Next(std::string_view& Block);
@@ -52,6 +60,8 @@ class TLineBlockReader {
   uint64_t Offset() const { return Offset_; }
   // The block that Next gave last is all of the input from the start offset.
   bool IsWhole() const { return Offset_ == Start_ && AtEnd_ && Begin_ == Size_; }
+  // The block that Next gave last ends inside a line.
+  bool IsPartial() const { return Partial_; }
 
  private:
   // Reads up to ReadSize more bytes after those held; sets AtEnd_ when none
@@ -63,6 +73,8 @@ class TLineBlockReader {
   const TEncoding Encoding_;
   const size_t ReadSize_;
   const uint64_t Stop_;
+  const bool KeepPairs_;
+  bool Partial_ = false;
   uint64_t Offset_;     // input offset of Buffer_[0], where the last block starts
   std::string Buffer_;  // the last block is [0, Begin_), read ahead [Begin_, Size_)
   size_t Begin_ = 0;

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <tmmintrin.h>
@@ -477,6 +478,61 @@ size_t DecodeCp932(std::string_view Bytes, String& Text) {
   return DecodeUtf16(Units, false, Text);
 }
 
+// Which bytes and byte pairs the CP932 conversion takes as characters,
+// asked of it once, so that input can be checked without converting it.
+struct TCp932Table {
+  std::array<bool, 256> Single{};
+  std::vector<bool> Pair = std::vector<bool>(65536);
+  bool AsciiSingle = true;  // every byte below 0x80 is a character alone
+
+  TCp932Table() {
+    TIconv Conversion("UTF-16LE", "CP932");
+    std::string Units(4, '\0');
+    const auto Decodes = [&Conversion, &Units](std::string_view Bytes) {
+      Units.assign(4, '\0');
+      return Conversion.Convert(Bytes, Units) == NoError && Units.size() == 2;
+    };
+    for (int Byte = 0; Byte < 256; ++Byte) {
+      const char B = static_cast<char>(Byte);
+      Single[Byte] = Decodes(std::string_view(&B, 1));
+      if (Byte < 0x80) AsciiSingle = AsciiSingle && Single[Byte];
+      if (Byte < 0x80) continue;
+      for (int Trail = 0; Trail < 256; ++Trail) {
+        const char Bytes[2] = {B, static_cast<char>(Trail)};
+        Pair[Byte << 8 | Trail] = Decodes(std::string_view(Bytes, 2));
+      }
+    }
+  }
+};
+
+const TCp932Table& Cp932Table() {
+  static const TCp932Table Table;
+  return Table;
+}
+
+// What DecodeCp932 returns, from the table: a pair where the two bytes make
+// one, else a byte alone.
+size_t ValidateCp932(std::string_view Bytes) {
+  const TCp932Table& Table = Cp932Table();
+  const auto* In = reinterpret_cast<const uint8_t*>(Bytes.data());
+  const size_t Size = Bytes.size();
+  for (size_t I = 0; I < Size;) {
+    if (Table.AsciiSingle) {
+      for (; Size - I >= 8 && (LoadEight(In + I) & HighBits) == 0; I += 8) {
+      }
+      if (I == Size) break;
+    }
+    if (I + 1 < Size && In[I] >= 0x80 && Table.Pair[In[I] << 8 | In[I + 1]]) {
+      I += 2;
+    } else if (Table.Single[In[I]]) {
+      I += 1;
+    } else {
+      return I;
+    }
+  }
+  return NoError;
+}
+
 bool EncodeCp932(StringView Text, std::string& Bytes) {
   std::string Units;
   EncodeUtf16(Text, false, Units);
@@ -649,6 +705,8 @@ size_t ValidateText(std::string_view Bytes, TEncoding Encoding) {
     case TEncoding::Utf16LE:
     case TEncoding::Utf16BE:
       return Bytes.size() % 2 != 0 ? Bytes.size() - 1 : NoError;
+    case TEncoding::Cp932:
+      return ValidateCp932(Bytes);
     default: {
       String Text;
       return DecodeText(Bytes, Encoding, Text);
