@@ -18,8 +18,6 @@
 //   and removes blanks and breaks.
 #include "fuzz/FuzzSupport.h"
 #include "tools/TextEncoding.h"
-#include "tools/Utf8Lines.h"
-#include "transforms/CommandTable.h"
 #include "transforms/LineCommands.h"
 
 namespace quillet::fuzz {
@@ -91,14 +89,6 @@ void CheckDecoded(std::string_view Bytes, TEncoding Requested, uint8_t Command) 
   std::string Output;
   Expect(EncodeText(ApplyLineCommand(Decoded.Text, Command), Decoded.Encoding, Output),
          "the command's result encodes", Input);
-  if (Decoded.Encoding == TEncoding::Utf8 && FindCommand(Command)) {
-    uint64_t Lines = 0;
-    TUtf8LineRewriter Rewriter(Command, Utf8WidestTrimmedLine(Body, Lines));
-    const bool Changed = Rewriter.Rewrite(Body);
-    ExpectEqual("the UTF-8 line rewrite gives the bytes of the decoded one", Input, Widen(Output),
-                Widen(Changed ? Rewriter.Result() : Body));
-    Expect(Changed == (Output != Body), "the UTF-8 line rewrite reports a change exactly", Input);
-  }
 }
 
 }  // namespace

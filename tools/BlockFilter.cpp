@@ -5,14 +5,12 @@
 #include <cstring>
 #include <exception>
 #include <optional>
-#include <stdexcept>
 #include <system_error>
 #include <thread>
 
 #include "StringUnit/CharClass.h"
 #include "StringUnit/Columns.h"
 #include "tools/LineBlocks.h"
-#include "tools/Utf8Lines.h"
 #include "transforms/LineCommands.h"
 
 namespace quillet {
@@ -22,36 +20,29 @@ namespace {
 // How much of an input's start says what it is when it has no mark.
 constexpr size_t HeadSize = size_t{64} << 10;
 
-// Calls Visit with every item that the line list makes of Text, in order:
-// each line with the break that ends it, CR LF, else CR, else LF.
-template <typename TVisit>
-void ForEachLine(StringView Text, TVisit Visit) {
-  size_t Begin = 0;
-  while (Begin < Text.size()) {
-    size_t End = Text.find_first_of(u"\r\n", Begin);
-    if (End == StringView::npos) {
-      End = Text.size();
-    } else {
-      End += Text[End] == u'\r' && End + 1 < Text.size() && Text[End + 1] == u'\n' ? 2 : 1;
-    }
-    Visit(Text.substr(Begin, End - Begin));
-    Begin = End;
+// Bytes gathered for the sink before they are written.
+constexpr size_t OutputChunk = size_t{64} << 10;
+
+// The line engine's encoding for a resolved byte encoding: F with a value
+// of its type.
+template <typename F>
+decltype(auto) WithEngineEncoding(TEncoding Encoding, F&& Visit) {
+  switch (Encoding) {
+    case TEncoding::Utf16LE:
+      return Visit(TUtf16LEBytes{});
+    case TEncoding::Utf16BE:
+      return Visit(TUtf16BEBytes{});
+    case TEncoding::Cp932:
+      return Visit(TCp932Bytes{});
+    default:
+      return Visit(TUtf8Bytes{});
   }
 }
 
-// The widest line of Text as commands 8 and 9 measure it: the width of
-// TrimLineEnd(line), which is that of the line without its trailing
-// LineEndChars (LineWidth leaves out the break that TrimLineEnd puts back).
-// Adds the lines of Text to Lines.
-int32_t WidestTrimmedLine(StringView Text, uint64_t& Lines) {
-  int32_t Widest = 0;
-  ForEachLine(Text, [&Widest, &Lines](StringView Line) {
-    const StringView Kept = Line.substr(0, Line.size() - CountTrailingChars(Line, LineEndChars));
-    Widest = std::max(Widest, LineWidth(Kept));
-    ++Lines;
-  });
-  return Widest;
-}
+// How a pass ends early from inside the engine's sink.
+struct TPassStop {
+  TFilterResult Result;
+};
 
 // Work on a thread of its own from construction to Join, or on the
 // constructing thread when no second thread can start. Whatever the work
@@ -123,20 +114,8 @@ std::optional<TFilterResult> InPairs(TLineBlockReader& Blocks, TStep Step, TFini
 
 }  // namespace
 
-String ApplyTransform(const TTransform& Transform, StringView Text) {
-  if (!Transform.IsConversion) return ApplyLineCommand(Text, Transform.Id);
-  String Result(Text);
-  ConvertCharClass(Result, static_cast<TCharClassConversion>(Transform.Id));
-  return Result;
-}
-
-TBlockFilter::TBlockFilter(TInput& Input, const TTransform& Transform, TEncoding Requested,
-                           size_t BlockSize)
-    : Input_(Input),
-      Transform_(Transform),
-      Requested_(Requested),
-      BlockSize_(BlockSize),
-      Encoding_(Requested) {}
+TBlockFilter::TBlockFilter(TInput& Input, const TFilterSettings& Settings)
+    : Input_(Input), Settings_(Settings), Encoding_(Settings.Requested) {}
 
 TFilterResult TBlockFilter::Start() {
   std::string Head(HeadSize, '\0');
@@ -148,13 +127,13 @@ TFilterResult TBlockFilter::Start() {
   }
   Head.resize(Held);
   const TByteOrderMark Any = FindByteOrderMark(Head, TEncoding::Auto);
-  const TByteOrderMark Mark = FindByteOrderMark(Head, Requested_);
-  if (Requested_ != TEncoding::Auto && Any.Length > 0 && Mark.Length == 0) {
+  const TByteOrderMark Mark = FindByteOrderMark(Head, Settings_.Requested);
+  if (Settings_.Requested != TEncoding::Auto && Any.Length > 0 && Mark.Length == 0) {
     TFilterResult Conflict{TFilterOutcome::MarkConflict};
     Conflict.Mark = Any.Encoding;
     return Conflict;
   }
-  if (Requested_ == TEncoding::Utf16 && Mark.Length == 0) return {TFilterOutcome::MissingMark};
+  if (Settings_.Requested == TEncoding::Utf16 && Mark.Length == 0) return {TFilterOutcome::MissingMark};
   Bom_ = Head.substr(0, Mark.Length);
   Encoding_ = Mark.Encoding;
   if (Encoding_ != TEncoding::Auto) return {};
@@ -178,7 +157,8 @@ TFilterResult TBlockFilter::Start() {
 }
 
 bool TBlockFilter::Pads() const {
-  return !Transform_.IsConversion && (Transform_.Id == lcPad || Transform_.Id == lcPadTabs);
+  const TTransform& Transform = Settings_.Transform;
+  return !Transform.IsConversion && (Transform.Id == lcPad || Transform.Id == lcPadTabs);
 }
 
 TFilterResult TBlockFilter::FirstFault(std::string_view Block, uint64_t Offset,
@@ -278,22 +258,6 @@ int TBlockFilter::Locate(uint64_t Offset, TTextPosition& Position) {
   return 0;
 }
 
-TFilterResult TBlockFilter::Decode(std::string_view Block, uint64_t Offset, StringView Prefix,
-                                   String& Text) {
-  Text.assign(Prefix);
-  if (const TFilterResult Fault = FirstFault(Block, Offset, DecodeText(Block, Encoding_, Text));
-      Fault.Outcome != TFilterOutcome::Done) {
-    return Fault;
-  }
-  if (!Checked_ && LossOffset_ == NoError) {
-    const StringView Decoded = StringView(Text).substr(Prefix.size());
-    if (const size_t Loss = FindRoundTripLoss(Block, Decoded, Encoding_); Loss != NoError) {
-      LossOffset_ = Offset + Loss;
-    }
-  }
-  return {};
-}
-
 TFilterResult TBlockFilter::Check() {
   TFilterResult Result = CheckOnce();
   if (Guessed_ && Result.Outcome == TFilterOutcome::Invalid) Result = NotUtf8(Result);
@@ -304,7 +268,6 @@ TFilterResult TBlockFilter::Checked(const TFilterResult& Result) {
   Guessed_ = false;
   if (Result.Outcome != TFilterOutcome::Done) return Result;
   Checked_ = true;
-  if (Pads()) PreparePadding();
   return Result;
 }
 
@@ -333,211 +296,296 @@ TFilterResult TBlockFilter::NotUtf8(TFilterResult AsUtf8) {
   return AsUtf8;
 }
 
-void TBlockFilter::PreparePadding() {
-  const String Line = LineOfWidth(Longest_);
-  if (LineWidth(Line) != Longest_) throw std::logic_error("internal error: padding line");
-  WidestLine_ = Line + u'\n';
-  // Each line grows by Longest_ + 1 units at most (spaces, or tabs at least
-  // one); reading less at a time keeps a padded block near BlockSize_.
-  const double Padded =
-      static_cast<double>(Units_) + static_cast<double>(Lines_) * (Longest_ + 1.0);
-  const double Share = Units_ == 0 ? 1.0 : static_cast<double>(Units_) / Padded;
-  PadReadSize_ = std::max<size_t>(1, static_cast<size_t>(static_cast<double>(BlockSize_) * Share));
-}
-
 TFilterResult TBlockFilter::CheckOnce() {
   Checked_ = false;
   LossOffset_ = NoError;
-  Longest_ = 0;
-  Lines_ = 0;
-  Units_ = 0;
-  // Only the widest line and the CP932 round trip need the characters, and
-  // UTF-8 lines are measured without them.
-  if (Encoding_ == TEncoding::Utf8 || (!Pads() && Encoding_ != TEncoding::Cp932)) {
-    return CheckBytes();
-  }
-  TLineBlockReader Blocks(Input_, Bom_.size(), Encoding_, BlockSize_);
+  Widest_ = 0;
+  // Only a conversion of CP932 needs the characters: it writes them back.
+  if (!Settings_.Transform.IsConversion || Encoding_ != TEncoding::Cp932) return CheckBytes();
+  TLineBlockReader Blocks(Input_, Bom_.size(), Encoding_, Settings_.BlockSize, UINT64_MAX, true);
   String Text;
   for (;;) {
     std::string_view Block;
     if (const int Error = Blocks.Next(Block)) return {TFilterOutcome::ReadError, Error};
     if (Block.empty()) return {};
-    const TFilterResult Decoded = Decode(Block, Blocks.Offset(), {}, Text);
-    if (Decoded.Outcome != TFilterOutcome::Done) return Decoded;
-    if (Pads()) {
-      Longest_ = std::max(Longest_, WidestTrimmedLine(Text, Lines_));
-      Units_ += Text.size();
+    if (const TFilterResult Decoded = Decode(Block, Blocks.Offset(), Text);
+        Decoded.Outcome != TFilterOutcome::Done) {
+      return Decoded;
     }
   }
 }
 
 // The input is checked in two halves side by side, each read by a reader of
 // its own: the second starts after a line break near the middle. A short
-// input, or one without a break near the middle, is checked whole.
+// input, one without a break near the middle, or one of which some lines
+// are selected (their numbers would not be known in the second half), is
+// checked whole. Commands 8 and 9 measure each half with an engine of its
+// own; the widest line is the wider of the two.
 TFilterResult TBlockFilter::CheckBytes() {
-  struct THalf {
-    TFilterResult Result;
-    int32_t Widest = 0;
-    uint64_t Lines = 0;
-    uint64_t Units = 0;
-  };
-  const auto CheckRange = [this](uint64_t From, uint64_t Stop, THalf& Half) {
-    TLineBlockReader Blocks(Input_, From, Encoding_, BlockSize_, Stop);
-    for (;;) {
-      std::string_view Block;
-      if (const int Error = Blocks.Next(Block)) {
-        Half.Result = {TFilterOutcome::ReadError, Error};
-        return;
+  return WithEngineEncoding(Encoding_, [this](auto Encoding) {
+    using TEngine = TLineEngine<decltype(Encoding)>;
+    struct THalf {
+      TFilterResult Result;
+      uint64_t Widest = 0;
+    };
+    const bool Measures = Pads();
+    const auto CheckRange = [this, Measures](uint64_t From, uint64_t Stop, THalf& Half) {
+      TLineEngineSettings Settings;
+      Settings.Command = Settings_.Transform.Id;
+      Settings.TabWidth = Settings_.TabWidth;
+      Settings.Lines = Settings_.Lines;
+      std::optional<TEngine> Engine;
+      if (Measures) Engine.emplace(Settings);
+      TLineBlockReader Blocks(Input_, From, Encoding_, Settings_.BlockSize, Stop);
+      for (;;) {
+        std::string_view Block;
+        if (const int Error = Blocks.Next(Block)) {
+          Half.Result = {TFilterOutcome::ReadError, Error};
+          return;
+        }
+        if (Block.empty()) break;
+        if (const TFilterResult Fault =
+                FirstFault(Block, Blocks.Offset(), ValidateText(Block, Encoding_));
+            Fault.Outcome != TFilterOutcome::Done) {
+          Half.Result = Fault;
+          return;
+        }
+        if (Engine) Engine->Feed(Block.data(), Block.size());
       }
-      if (Block.empty()) return;
-      if (const TFilterResult Fault =
-              FirstFault(Block, Blocks.Offset(), ValidateText(Block, Encoding_));
-          Fault.Outcome != TFilterOutcome::Done) {
-        Half.Result = Fault;
-        return;
+      if (Engine) {
+        Engine->Finish();
+        Half.Widest = Engine->Widest();
       }
-      if (Pads()) {
-        Half.Widest = std::max(Half.Widest, Utf8WidestTrimmedLine(Block, Half.Lines));
-        Half.Units += Block.size();
-      }
+    };
+    std::array<THalf, 2> Halves;
+    const uint64_t Start = Bom_.size();
+    const uint64_t Middle = Settings_.Lines.empty() ? FindMiddleBreak() : 0;
+    if (Middle == 0) {
+      CheckRange(Start, UINT64_MAX, Halves[0]);
+    } else {
+      auto CheckFirst = [&] { CheckRange(Start, Middle, Halves[0]); };
+      TSideWork Side(CheckFirst);
+      CheckRange(Middle, UINT64_MAX, Halves[1]);
+      Side.Join();
     }
-  };
-  std::array<THalf, 2> Halves;
-  const uint64_t Start = Bom_.size();
-  const uint64_t Middle = FindMiddleBreak();
-  if (Middle == 0) {
-    CheckRange(Start, UINT64_MAX, Halves[0]);
-  } else {
-    auto CheckFirst = [&] { CheckRange(Start, Middle, Halves[0]); };
-    TSideWork Side(CheckFirst);
-    CheckRange(Middle, UINT64_MAX, Halves[1]);
-    Side.Join();
-  }
-  for (const THalf& Half : Halves) {
-    if (Half.Result.Outcome != TFilterOutcome::Done) return Half.Result;
-    Longest_ = std::max(Longest_, Half.Widest);
-    Lines_ += Half.Lines;
-    Units_ += Half.Units;
-  }
-  return {};
+    for (const THalf& Half : Halves) {
+      if (Half.Result.Outcome != TFilterOutcome::Done) return Half.Result;
+      Widest_ = std::max(Widest_, Half.Widest);
+    }
+    return TFilterResult{};
+  });
 }
 
-// Just after the last line break in the BlockSize_ bytes from the middle of
-// the input on; 0 when the input is shorter than two blocks, or has no break
-// there.
 uint64_t TBlockFilter::FindMiddleBreak() {
   const uint64_t Start = Bom_.size();
   const uint64_t Size = Input_.Size();
-  if (Size < Start || Size - Start < 2 * BlockSize_) return 0;
+  if (Size < Start || Size - Start < 2 * Settings_.BlockSize) return 0;
   // A UTF-16 code unit starts an even number of bytes after the mark.
   const uint64_t Middle = Start + (Size - Start) / 2 / 2 * 2;
-  std::string Window(BlockSize_, '\0');
+  std::string Window(Settings_.BlockSize, '\0');
   size_t Count = 0;
   if (Input_.ReadAt(Middle, Window.data(), Window.size(), Count) != 0) return 0;
   const size_t End = FindLinesEnd(std::string_view(Window.data(), Count), 0, Encoding_, false);
   return End == 0 ? 0 : Middle + End;
 }
 
-TFilterResult TBlockFilter::Run(TBlockSink* Sink, bool StopAtChange) {
+TFilterResult TBlockFilter::Decode(std::string_view Block, uint64_t Offset, String& Text) {
+  Text.clear();
+  if (const TFilterResult Fault = FirstFault(Block, Offset, DecodeText(Block, Encoding_, Text));
+      Fault.Outcome != TFilterOutcome::Done) {
+    return Fault;
+  }
+  if (!Checked_ && LossOffset_ == NoError) {
+    if (const size_t Loss = FindRoundTripLoss(Block, Text, Encoding_); Loss != NoError) {
+      LossOffset_ = Offset + Loss;
+    }
+  }
+  return {};
+}
+
+TFilterResult TBlockFilter::Run(TByteSink* Sink, TChangeReport* Report, bool StopAtChange) {
   if (!Checked_ && Pads()) {
     if (const TFilterResult Result = Check(); Result.Outcome != TFilterOutcome::Done) return Result;
   }
-  if (Checked_) return RunOnce(Sink, StopAtChange);
-  // The pass validates as it goes. An input that is not UTF-8 after all is
+  const auto RunOnce = [&] {
+    if (Settings_.Transform.IsConversion) return RunConversion(Sink, Report, StopAtChange);
+    return RunLines(Sink, Report, StopAtChange);
+  };
+  if (Checked_) return RunOnce();
+  // The pass checks as it goes. An input that is not UTF-8 after all is
   // checked as CP932 before it runs again.
-  TFilterResult Result = RunOnce(Sink, StopAtChange);
+  TFilterResult Result = RunOnce();
   if (Guessed_ && Result.Outcome == TFilterOutcome::Invalid) {
     if (Sink) Sink->Discard();
     Result = Checked(NotUtf8(Result));
-    if (Result.Outcome == TFilterOutcome::Done) return RunOnce(Sink, StopAtChange);
+    if (Result.Outcome == TFilterOutcome::Done) return RunOnce();
     return Result;
   }
   if (Result.Outcome == TFilterOutcome::Done && !StopAtChange) Checked(Result);
   return Result;
 }
 
-// Commands 8 and 9 pad against the widest line of their text, so a block of
-// a larger text goes in behind WidestLine_, a line exactly as wide as the
-// widest of the whole text, and the output of that line, up to the first LF
-// of the result, is dropped again. (It costs no more than the block itself:
-// either the block has a line as wide as half that line, and longer than a
-// quarter of it, or a line that gets more padding than that.) A block that
-// is the whole text needs no such line.
-TFilterResult TBlockFilter::RunOnce(TBlockSink* Sink, bool StopAtChange) {
-  if (Sink && !Bom_.empty()) {
-    if (const int Error = Sink->Put(0, Bom_, Bom_, false)) {
-      return {TFilterOutcome::WriteError, Error};
+namespace {
+
+// The engine's output, gathered and written to a byte sink; units that the
+// engine asks for again are read from the input. Failures end the pass.
+class TEngineOutput final : public TLineSink<char> {
+ public:
+  TEngineOutput(TInput& Input, uint64_t Start, TByteSink* Sink, TChangeReport* Report,
+                bool StopAtChange)
+      : Input_(Input), Start_(Start), Sink_(Sink), Report_(Report), StopAtChange_(StopAtChange) {}
+
+  void Put(const char* Units, size_t Count) override {
+    if (!Sink_) return;
+    if (Count >= OutputChunk) {
+      Flush();
+      return Write(std::string_view(Units, Count));
+    }
+    if (Gathered_.size() + Count > OutputChunk) Flush();
+    Gathered_.append(Units, Count);
+  }
+  void PutInput(uint64_t Offset, uint64_t Count) override {
+    if (!Sink_) return;
+    std::string Bytes(static_cast<size_t>(std::min<uint64_t>(Count, OutputChunk)), '\0');
+    for (uint64_t Done = 0; Done < Count;) {
+      size_t Read = 0;
+      const auto Want = static_cast<size_t>(std::min<uint64_t>(Bytes.size(), Count - Done));
+      if (const int Error = Input_.ReadAt(Start_ + Offset + Done, Bytes.data(), Want, Read)) {
+        throw TPassStop{{TFilterOutcome::ReadError, Error}};
+      }
+      if (Read == 0) throw TPassStop{{TFilterOutcome::ReadError, EIO}};  // the input shrank
+      Put(Bytes.data(), Read);
+      Done += Read;
     }
   }
-  TLineBlockReader Blocks(Input_, Bom_.size(), Encoding_, Pads() ? PadReadSize_ : BlockSize_);
-  if (Encoding_ == TEncoding::Utf8 && !Transform_.IsConversion) {
-    return RunUtf8(Blocks, Sink, StopAtChange);
+  void LineChanged(const TLineChange& Change) override {
+    if (Report_) Report_->LineChanged(Change.Line, Change.Kinds);
+    if (StopAtChange_) {
+      TFilterResult Stopped;
+      Stopped.Changed = true;
+      throw TPassStop{Stopped};
+    }
   }
+  void Flush() {
+    if (Gathered_.empty()) return;
+    Write(Gathered_);
+    Gathered_.clear();
+  }
+
+ private:
+  void Write(std::string_view Bytes) {
+    if (const int Error = Sink_->Write(Bytes)) throw TPassStop{{TFilterOutcome::WriteError, Error}};
+  }
+
+  TInput& Input_;
+  const uint64_t Start_;
+  TByteSink* const Sink_;
+  TChangeReport* const Report_;
+  const bool StopAtChange_;
+  std::string Gathered_;
+};
+
+}  // namespace
+
+TFilterResult TBlockFilter::RunLines(TByteSink* Sink, TChangeReport* Report, bool StopAtChange) {
+  return WithEngineEncoding(Encoding_, [&](auto Encoding) {
+    TLineEngineSettings Settings;
+    Settings.Command = Settings_.Transform.Id;
+    Settings.TabWidth = Settings_.TabWidth;
+    Settings.Lines = Settings_.Lines;
+    Settings.Widest = Widest_;
+    Settings.Report = Report || StopAtChange;
+    TEngineOutput Output(Input_, Bom_.size(), Sink, Report, StopAtChange);
+    TLineEngine<decltype(Encoding)> Engine(Settings, Output);
+    TLineBlockReader Blocks(Input_, Bom_.size(), Encoding_, Settings_.BlockSize);
+    try {
+      Output.Put(Bom_.data(), Bom_.size());
+      for (;;) {
+        std::string_view Block;
+        if (const int Error = Blocks.Next(Block)) return TFilterResult{TFilterOutcome::ReadError, Error};
+        if (Block.empty()) break;
+        if (!Checked_) {
+          if (const TFilterResult Fault =
+                  FirstFault(Block, Blocks.Offset(), ValidateText(Block, Encoding_));
+              Fault.Outcome != TFilterOutcome::Done) {
+            return Fault;
+          }
+        }
+        Engine.Feed(Block.data(), Block.size());
+      }
+      Engine.Finish();
+      Output.Flush();
+    } catch (const TPassStop& Stop) {
+      return Stop.Result;
+    }
+    TFilterResult Result;
+    Result.Changed = Engine.Changed();
+    return Result;
+  });
+}
+
+// The lines of each block are numbered as the line engine numbers them, and
+// compared old with new: a conversion keeps every line break where it was.
+TFilterResult TBlockFilter::RunConversion(TByteSink* Sink, TChangeReport* Report,
+                                          bool StopAtChange) {
+  TLineBlockReader Blocks(Input_, Bom_.size(), Encoding_, Settings_.BlockSize, UINT64_MAX, true);
   TFilterResult Result;
+  if (Sink && !Bom_.empty()) {
+    if (const int Error = Sink->Write(Bom_)) return {TFilterOutcome::WriteError, Error};
+  }
   String Text;
+  String New;
   std::string Encoded;
+  uint64_t Line = 1;
+  bool LineChanged = false;
   for (;;) {
     std::string_view Block;
     if (const int Error = Blocks.Next(Block)) return {TFilterOutcome::ReadError, Error};
-    if (Block.empty()) return Result;
-    const StringView Prefix = Pads() && !Blocks.IsWhole() ? StringView(WidestLine_) : StringView();
-    const TFilterResult Decoded = Decode(Block, Blocks.Offset(), Prefix, Text);
-    if (Decoded.Outcome != TFilterOutcome::Done) return Decoded;
-    const String Transformed = ApplyTransform(Transform_, Text);
-    const StringView OldText = StringView(Text).substr(Prefix.size());
-    StringView NewText = Transformed;
-    if (!Prefix.empty()) NewText.remove_prefix(NewText.find(u'\n') + 1);
-    const bool Changed = NewText != OldText;
+    if (Block.empty()) break;
+    if (const TFilterResult Decoded = Decode(Block, Blocks.Offset(), Text);
+        Decoded.Outcome != TFilterOutcome::Done) {
+      return Decoded;
+    }
+    New = Text;
+    ConvertCharClass(New, static_cast<TCharClassConversion>(Settings_.Transform.Id));
+    const bool Changed = New != Text;
     Result.Changed = Result.Changed || Changed;
     if (Changed && StopAtChange) return Result;
+    if (Report) {
+      // Line by line, old against new: the breaks are CR LF, CR and LF, a
+      // block never ends between the CR and the LF of one, and a line may go
+      // on in the next block.
+      const auto LineEnd = [](StringView In, size_t From, bool& Ends) {
+        const size_t Break = In.find_first_of(u"\r\n", From);
+        Ends = Break != StringView::npos;
+        if (!Ends) return In.size();
+        return Break + (In[Break] == u'\r' && Break + 1 < In.size() && In[Break + 1] == u'\n' ? 2 : 1);
+      };
+      for (size_t Old = 0, Now = 0; Old < Text.size();) {
+        bool Ends = false;
+        const size_t OldEnd = LineEnd(Text, Old, Ends);
+        const size_t NewEnd = LineEnd(New, Now, Ends);
+        LineChanged = LineChanged ||
+                      StringView(Text).substr(Old, OldEnd - Old) != StringView(New).substr(Now, NewEnd - Now);
+        Old = OldEnd;
+        Now = NewEnd;
+        if (!Ends) break;
+        if (LineChanged) Report->LineChanged(Line, lkCharacters);
+        ++Line;
+        LineChanged = false;
+      }
+    }
     if (!Sink) continue;
     std::string_view Output = Block;
     if (Changed) {
       Encoded.clear();
-      if (!EncodeText(NewText, Encoding_, Encoded)) return {TFilterOutcome::Unencodable};
+      if (!EncodeText(New, Encoding_, Encoded)) return {TFilterOutcome::Unencodable};
       Output = Encoded;
     }
-    if (const int Error = Sink->Put(Blocks.Offset(), Block, Output, Changed)) {
-      return {TFilterOutcome::WriteError, Error};
-    }
+    if (const int Error = Sink->Write(Output)) return {TFilterOutcome::WriteError, Error};
   }
-}
-
-TFilterResult TBlockFilter::RunUtf8(TLineBlockReader& Blocks, TBlockSink* Sink, bool StopAtChange) {
-  struct TSlot {
-    TUtf8LineRewriter Rewriter;
-    size_t Invalid = NoError;  // the first invalid byte, and a NUL before it
-    size_t Nul = NoError;
-    bool Changed = false;
-  };
-  std::array<TSlot, 2> Slots{TSlot{TUtf8LineRewriter(Transform_.Id, Longest_)},
-                             TSlot{TUtf8LineRewriter(Transform_.Id, Longest_)}};
-  const bool Validates = !Checked_;
-  const auto Step = [this, &Slots, Validates](int Slot, std::string_view Block) {
-    TSlot& Work = Slots[Slot];
-    Work.Invalid = Validates ? ValidateText(Block, Encoding_) : NoError;
-    Work.Nul = Validates && RefusesNul_ ? FindNul(Block.substr(0, Work.Invalid), Encoding_) : NoError;
-    Work.Changed = Work.Invalid == NoError && Work.Nul == NoError && Work.Rewriter.Rewrite(Block);
-  };
-  TFilterResult Result;
-  const auto Finish = [&Slots, &Result, Sink, StopAtChange](
-                          int Slot, std::string_view Block,
-                          uint64_t Offset) -> std::optional<TFilterResult> {
-    const TSlot& Done = Slots[Slot];
-    if (Done.Nul != NoError) return TFilterResult{TFilterOutcome::Binary, 0, Offset + Done.Nul};
-    if (Done.Invalid != NoError) {
-      return TFilterResult{TFilterOutcome::Invalid, 0, Offset + Done.Invalid};
-    }
-    Result.Changed = Result.Changed || Done.Changed;
-    if (Done.Changed && StopAtChange) return Result;
-    if (!Sink) return std::nullopt;
-    const std::string_view Output = Done.Changed ? Done.Rewriter.Result() : Block;
-    if (const int Error = Sink->Put(Offset, Block, Output, Done.Changed)) {
-      return TFilterResult{TFilterOutcome::WriteError, Error};
-    }
-    return std::nullopt;
-  };
-  return InPairs(Blocks, Step, Finish).value_or(Result);
+  if (Report && LineChanged) Report->LineChanged(Line, lkCharacters);
+  return Result;
 }
 
 }  // namespace quillet
