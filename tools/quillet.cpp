@@ -35,6 +35,8 @@
 #include "StringUnit/CharClass.h"
 #include "tools/BlockFilter.h"
 #include "tools/CommandLine.h"
+#include "tools/Diff.h"
+#include "tools/EditorConfig.h"
 #include "tools/FileIO.h"
 #include "tools/InPlace.h"
 #include "tools/Messages.h"
@@ -49,48 +51,77 @@ namespace {
 constexpr std::string_view StdinName = "<stdin>";
 constexpr std::string_view StdoutName = "<stdout>";
 
-// Standard output, block by block.
-class TStdoutSink final : public TBlockSink {
+// Standard output.
+class TStdoutSink final : public TByteSink {
  public:
-  int Put(uint64_t, std::string_view, std::string_view Output, bool) override {
-    return WriteAll(STDOUT_FILENO, Output);
-  }
-  // Never called: standard output gets an input only after it has been
-  // checked, and with it the encoding settled.
-  void Discard() override {}
+  int Write(std::string_view Bytes) override { return WriteAll(STDOUT_FILENO, Bytes); }
 };
 
-// A file rewritten in place. The new file is made at the first block that
-// changes, and the bytes before that block are copied into it from the
-// input: a file that does not change is not touched, nor is its folder.
-class TInPlaceSink final : public TBlockSink {
+// A file rewritten in place. The new text is compared with the old as it
+// comes, and the new file is made only where they first differ, with the
+// bytes before that copied from the input: a file that does not change is
+// not touched, nor is its folder.
+class TInPlaceSink final : public TByteSink {
  public:
   TInPlaceSink(TInput& Input, const TRewriteTarget& Target)
       : Input_(Input), Replacement_(Target, Input.Fd()) {}
 
-  int Put(uint64_t Offset, std::string_view, std::string_view Output, bool Changed) override {
+  int Write(std::string_view Bytes) override {
     if (!Replacement_.Begun()) {
-      if (!Changed) return 0;
-      if (const int Error = Replacement_.Begin()) return Error;
-      if (const int Error = CopyInput(Offset)) return Error;
+      size_t Same = 0;
+      if (const int Error = Matching(Bytes, Same)) return Error;
+      Unchanged_ += Same;
+      if (Same == Bytes.size()) return 0;
+      if (const int Error = Begin()) return Error;
+      Bytes.remove_prefix(Same);
     }
-    return Replacement_.Write(Output);
+    return Replacement_.Write(Bytes);
   }
-  void Discard() override { Replacement_.Discard(); }
+  void Discard() override {
+    Replacement_.Discard();
+    Unchanged_ = 0;
+  }
+  // After the pass: whether the new text differs from the old, which a new
+  // text that is the old one cut short does too.
+  int Finish(bool& Changed) {
+    if (!Replacement_.Begun() && Unchanged_ != Input_.Size()) {
+      if (const int Error = Begin()) return Error;
+    }
+    Changed = Replacement_.Begun();
+    return 0;
+  }
   TFileProblem Commit() { return Replacement_.Commit(); }
 
  private:
   static constexpr size_t CopySize = size_t{1} << 20;
 
-  // The input's bytes before End, unchanged.
-  int CopyInput(uint64_t End) {
-    std::string Buffer(std::min<uint64_t>(End, CopySize), '\0');
-    for (uint64_t Offset = 0; Offset < End;) {
+  // How many of Bytes are the input's from Unchanged_ on.
+  int Matching(std::string_view Bytes, size_t& Same) {
+    if (Buffer_.size() < CopySize) Buffer_.resize(CopySize);
+    Same = 0;
+    while (Same < Bytes.size()) {
       size_t Count = 0;
-      const size_t Size = std::min<uint64_t>(Buffer.size(), End - Offset);
-      if (const int Error = Input_.ReadAt(Offset, Buffer.data(), Size, Count)) return Error;
+      const size_t Want = std::min(Bytes.size() - Same, Buffer_.size());
+      if (const int Error = Input_.ReadAt(Unchanged_ + Same, Buffer_.data(), Want, Count)) {
+        return Error;
+      }
+      const auto Differ = std::mismatch(Buffer_.data(), Buffer_.data() + Count, Bytes.data() + Same);
+      Same += static_cast<size_t>(Differ.first - Buffer_.data());
+      if (Differ.first != Buffer_.data() + Count || Count < Want) break;
+    }
+    return 0;
+  }
+
+  // The new file, with the input's bytes before Unchanged_.
+  int Begin() {
+    if (const int Error = Replacement_.Begin()) return Error;
+    if (Buffer_.size() < CopySize) Buffer_.resize(CopySize);
+    for (uint64_t Offset = 0; Offset < Unchanged_;) {
+      size_t Count = 0;
+      const size_t Size = std::min<uint64_t>(Buffer_.size(), Unchanged_ - Offset);
+      if (const int Error = Input_.ReadAt(Offset, Buffer_.data(), Size, Count)) return Error;
       if (Count == 0) return EIO;  // the file has shrunk meanwhile
-      if (const int Error = Replacement_.Write(std::string_view(Buffer.data(), Count))) {
+      if (const int Error = Replacement_.Write(std::string_view(Buffer_.data(), Count))) {
         return Error;
       }
       Offset += Count;
@@ -100,9 +131,44 @@ class TInPlaceSink final : public TBlockSink {
 
   TInput& Input_;
   TFileReplacement Replacement_;
+  uint64_t Unchanged_ = 0;  // the new text's bytes so far, when they are the old ones
+  std::string Buffer_;
 };
 
-// One run over all inputs; the exit status is the worst seen.
+// The lines that --check names: "FILE:LINE: what", on standard output.
+class TCheckReport final : public TChangeReport {
+ public:
+  explicit TCheckReport(std::string_view Subject) : Subject_(Subject) {}
+
+  void LineChanged(uint64_t Line, uint8_t Kinds) override {
+    std::string What;
+    const auto Add = [&What](const char* Kind) {
+      What = What.empty() ? Kind : Format(_("%1$s, %2$s"), {What, Kind});
+    };
+    if (Kinds & lkIndent) Add(_("indent"));
+    if (Kinds & lkTrailingBlanks) Add(_("blanks at the end"));
+    if (Kinds & lkPadding) Add(_("padding"));
+    if (Kinds & lkCharacters) Add(_("characters"));
+    Text_.append(Subject_).append(":").append(std::to_string(Line)).append(": ");
+    Text_.append(What).append("\n");
+    if (Text_.size() >= FlushSize) Flush();
+  }
+  int Flush() {
+    const int Error = WriteAll(STDOUT_FILENO, Text_);
+    Text_.clear();
+    if (Error != 0 && Error_ == 0) Error_ = Error;
+    return Error_;
+  }
+
+ private:
+  static constexpr size_t FlushSize = size_t{64} << 10;
+  const std::string_view Subject_;
+  std::string Text_;
+  int Error_ = 0;
+};
+
+// One run over all inputs; the exit status is the worst seen, or with
+// --check and --diff 0, 1 when something would change, 2 on any error.
 class TFilterRun {
  public:
   explicit TFilterRun(const TOptions& Options) : Options_(Options) {
@@ -110,6 +176,7 @@ class TFilterRun {
     StdoutIsFile_ = fstat(STDOUT_FILENO, &Output) == 0 && S_ISREG(Output.st_mode);
     if (StdoutIsFile_) Stdout_ = TFileId::Of(Output);
     if (Options_.Mode == TOutputMode::InPlace) RemoveTemporaryFilesOnSignals();
+    for (const TLineSpan& Span : Options_.Lines) Lines_.push_back({Span.First, Span.Last});
   }
 
   int Run() {
@@ -125,80 +192,128 @@ class TFilterRun {
         }
       }
     }
+    if (Reports()) return Status_ != esOk ? esBadInput : WouldChange_ ? esIoError : esOk;
     return Status_;
   }
 
  private:
+  // --check and --diff: nothing is written but what would change.
+  bool Reports() const {
+    return Options_.Mode == TOutputMode::Check || Options_.Mode == TOutputMode::Diff;
+  }
+
   void Fail(std::string_view Subject, std::string_view Message, TExitStatus Status) {
     PrintError(Subject, Message);
     Status_ = std::max<int>(Status_, Status);
   }
 
-  void FailSystem(std::string_view Subject, std::string_view What, int Error) {
-    Fail(Subject, std::string(What) + ": " + strerror(Error), esIoError);
+  void FailSystem(std::string_view Subject, const char* What, int Error) {
+    Fail(Subject, Format(What, {strerror(Error)}), esIoError);
   }
 
   // A problem of finding or replacing a file; What names the step when the
   // problem is an error alone.
-  void FailFile(std::string_view Subject, std::string_view What, const TFileProblem& Problem) {
+  void FailFile(std::string_view Subject, const char* What, const TFileProblem& Problem) {
     if (!Problem.Message.empty()) return Fail(Subject, Problem.Message, esIoError);
     FailSystem(Subject, What, Problem.Error);
   }
 
   void FilterStdin() {
     TInput Input;
-    if (const int Error = Input.OpenStdin()) return FailSystem(StdinName, "cannot read", Error);
-    FilterInput(StdinName, Input, nullptr);
+    if (const int Error = Input.OpenStdin()) {
+      return FailSystem(StdinName, _("cannot read: %1$s"), Error);
+    }
+    FilterInput(StdinName, std::string(StdinOperand), Input, nullptr);
   }
 
   void FilterFile(const std::string& Path) {
     TInput Input;
     if (Options_.Mode != TOutputMode::InPlace) {
-      if (const int Error = Input.OpenFile(Path)) return FailSystem(Path, "cannot read", Error);
-      return FilterInput(Path, Input, nullptr);
+      if (const int Error = Input.OpenFile(Path)) {
+        return FailSystem(Path, _("cannot read: %1$s"), Error);
+      }
+      return FilterInput(Path, Path, Input, nullptr);
     }
     TRewriteTarget Target;
-    if (const TFileProblem Problem = Target.Open(Path)) return FailFile(Path, "cannot read", Problem);
-    if (const int Error = Input.Adopt(Target.TakeFile())) {
-      return FailSystem(Path, "cannot read", Error);
+    if (const TFileProblem Problem = Target.Open(Path)) {
+      return FailFile(Path, _("cannot read: %1$s"), Problem);
     }
-    FilterInput(Path, Input, &Target);
+    if (const int Error = Input.Adopt(Target.TakeFile())) {
+      return FailSystem(Path, _("cannot read: %1$s"), Error);
+    }
+    FilterInput(Path, Path, Input, &Target);
   }
 
-  // Input to standard output, or back into its file: Target.
-  void FilterInput(std::string_view Subject, TInput& Input, const TRewriteTarget* Target) {
-    if (!Target && StdoutIsFile_ && Input.IsRegular() && Input.Size() > 0 &&
-        TFileId::Of(Input.Status()) == Stdout_) {
-      return Fail(Subject, "input file is output file", esIoError);
+  // The tab width for the file at Path: -t, else its .editorconfig's with
+  // --editorconfig, else the default; 0 after a problem, reported.
+  int TabWidthFor(std::string_view Subject, const std::string& Path) {
+    if (Options_.TabWidth > 0) return Options_.TabWidth;
+    if (!Options_.EditorConfig || Path == StdinOperand) return DefaultTabWidth;
+    const TEditorConfigTabWidth Found = FindEditorConfigTabWidth(Path);
+    if (!Found.Problem.empty()) {
+      Fail(Subject, Found.Problem, esBadInput);
+      return 0;
     }
+    return Found.Width > 0 ? Found.Width : DefaultTabWidth;
+  }
+
+  // Input to standard output, back into its file (Target), or to the report
+  // of what would change. Subject names the input in messages; Path is its
+  // operand.
+  void FilterInput(std::string_view Subject, const std::string& Path, TInput& Input,
+                   const TRewriteTarget* Target) {
+    if (!Target && !Reports() && StdoutIsFile_ && Input.IsRegular() && Input.Size() > 0 &&
+        TFileId::Of(Input.Status()) == Stdout_) {
+      return Fail(Subject, _("input file is output file"), esIoError);
+    }
+    TFilterSettings Settings;
+    Settings.Transform = Options_.Transform;
+    Settings.Requested = Options_.Encoding;
+    Settings.BlockSize = Options_.BlockSize;
+    Settings.TabWidth = TabWidthFor(Subject, Path);
+    Settings.Lines = Lines_;
+    if (Settings.TabWidth == 0) return;
     try {
-      TBlockFilter Filter(Input, Options_.Transform, Options_.Encoding, Options_.BlockSize);
+      TBlockFilter Filter(Input, Settings);
       if (!Succeeded(Subject, Filter, Filter.Start(), false)) return;
-      if (Target) return RewriteInPlace(Subject, *Target, Input, Filter);
-      WriteToStdout(Subject, Input, Filter);
+      switch (Options_.Mode) {
+        case TOutputMode::Write:
+          return WriteToStdout(Subject, Input, Filter);
+        case TOutputMode::InPlace:
+          return RewriteInPlace(Subject, *Target, Input, Filter);
+        case TOutputMode::Check:
+          return CheckChanges(Subject, Filter);
+        case TOutputMode::Diff:
+          return WriteDiff(Subject, Path, Input, Filter);
+      }
     } catch (const std::bad_alloc&) {
-      Fail(Subject, "out of memory", esIoError);
+      Fail(Subject, _("out of memory"), esIoError);
     } catch (const std::exception& Error) {
       Fail(Subject, Error.what(), esIoError);
     }
   }
 
-  // A changed text must not lose a CP932 byte form anywhere, and standard
-  // output gets nothing before that is known: when the check finds such a
-  // character, a dry run looks for a change first. A file that changes
-  // between the passes gets no output; one that changes during the last is
-  // reported, since its output may belong to no one version of it.
+  // A conversion's changed text must not lose a CP932 byte form anywhere,
+  // and standard output gets nothing before that is known: when the check
+  // finds such a character, a dry run looks for a change first. A file that
+  // changes between the passes gets no output; one that changes during the
+  // last is reported, since its output may belong to no one version of it.
   void WriteToStdout(std::string_view Subject, const TInput& Input, TBlockFilter& Filter) {
-    if (!Succeeded(Subject, Filter, Filter.Check(), false)) return;
-    if (Filter.RoundTripLoss() != NoError) {
-      const TFilterResult Trial = Filter.Run(nullptr, true);
-      if (!Succeeded(Subject, Filter, Trial, false)) return;
-      if (Trial.Changed) return FailRoundTrip(Subject, Filter);
-    }
-    if (Input.Changed()) return FailChanged(Subject, "nothing was written");
+    if (!CheckedWithoutLoss(Subject, Filter)) return;
+    if (Input.Changed()) return FailChanged(Subject, _("nothing was written"));
     TStdoutSink Sink;
-    if (!Succeeded(Subject, Filter, Filter.Run(&Sink, false), true)) return;
-    if (Input.Changed()) FailChanged(Subject, "the output may match no one version of it");
+    if (!Succeeded(Subject, Filter, Filter.Run(&Sink, nullptr), true)) return;
+    if (Input.Changed()) FailChanged(Subject, _("the output may match no one version of it"));
+  }
+
+  // Check, and the dry run for a lost byte form; true when the input may go.
+  bool CheckedWithoutLoss(std::string_view Subject, TBlockFilter& Filter) {
+    if (!Succeeded(Subject, Filter, Filter.Check(), false)) return false;
+    if (Filter.RoundTripLoss() == NoError) return true;
+    const TFilterResult Trial = Filter.Run(nullptr, nullptr, true);
+    if (!Succeeded(Subject, Filter, Trial, false)) return false;
+    if (Trial.Changed) FailRoundTrip(Subject, Filter);
+    return !Trial.Changed;
   }
 
   // The new content replaces the file only if the file is still the one
@@ -206,17 +321,55 @@ class TFilterRun {
   void RewriteInPlace(std::string_view Path, const TRewriteTarget& Target, TInput& Input,
                       TBlockFilter& Filter) {
     TInPlaceSink Sink(Input, Target);
-    const TFilterResult Result = Filter.Run(&Sink, false);
-    if (!Succeeded(Path, Filter, Result, false) || !Result.Changed) return;
-    if (Filter.RoundTripLoss() != NoError) return FailRoundTrip(Path, Filter);
-    if (Input.Changed()) return FailChanged(Path, "it was left as it is");
-    if (const TFileProblem Problem = Sink.Commit()) {
-      FailFile(Path, "cannot write", Problem);
+    const TFilterResult Result = Filter.Run(&Sink, nullptr);
+    if (!Succeeded(Path, Filter, Result, false)) return;
+    bool Changed = false;
+    if (const int Error = Sink.Finish(Changed)) {
+      return FailSystem(Path, _("cannot write: %1$s; it was left as it is"), Error);
     }
+    if (!Changed) return Tell(Path, _("%1$s: unchanged"));
+    if (Filter.RoundTripLoss() != NoError) return FailRoundTrip(Path, Filter);
+    if (Input.Changed()) return FailChanged(Path, _("it was left as it is"));
+    if (const TFileProblem Problem = Sink.Commit()) {
+      return FailFile(Path, _("cannot write: %1$s; it was left as it is"), Problem);
+    }
+    Tell(Path, _("%1$s: rewritten"));
   }
 
-  void FailChanged(std::string_view Subject, std::string_view Outcome) {
-    Fail(Subject, "the file changed while it was being read; " + std::string(Outcome), esIoError);
+  // With -v, what became of Path, on standard output.
+  void Tell(std::string_view Path, const char* What) {
+    if (Options_.Verbose) WriteAll(STDOUT_FILENO, Format(What, {Path}) + "\n");
+  }
+
+  void CheckChanges(std::string_view Subject, TBlockFilter& Filter) {
+    if (!CheckedWithoutLoss(Subject, Filter)) return;
+    TCheckReport Report(Subject);
+    const TFilterResult Result = Filter.Run(nullptr, &Report);
+    if (const int Error = Report.Flush()) {
+      FailSystem(StdoutName, _("write error: %1$s"), Error);
+      StdoutBroken_ = true;
+      return;
+    }
+    if (!Succeeded(Subject, Filter, Result, true)) return;
+    WouldChange_ = WouldChange_ || Result.Changed;
+  }
+
+  // The diff names the input as its operand; standard input as "-".
+  void WriteDiff(std::string_view Subject, const std::string& Path, TInput& Input,
+                 TBlockFilter& Filter) {
+    if (!CheckedWithoutLoss(Subject, Filter)) return;
+    TDiffWriter Diff(Input, Path, STDOUT_FILENO);
+    TFilterResult Result = Filter.Run(&Diff, nullptr);
+    if (Result.Outcome == TFilterOutcome::Done) {
+      if (const int Error = Diff.Finish()) Result = {TFilterOutcome::WriteError, Error};
+    }
+    if (!Succeeded(Subject, Filter, Result, true)) return;
+    WouldChange_ = WouldChange_ || Diff.Differs();
+  }
+
+  void FailChanged(std::string_view Subject, const char* Outcome) {
+    Fail(Subject, Format(_("the file changed while it was being read; %1$s"), {Outcome}),
+         esIoError);
   }
 
   // " (line L, column C)" for the byte at Offset, or nothing when it cannot
@@ -224,8 +377,8 @@ class TFilterRun {
   static std::string Where(TBlockFilter& Filter, uint64_t Offset) {
     TTextPosition Position;
     if (Filter.Locate(Offset, Position) != 0) return "";
-    return " (line " + std::to_string(Position.Line) + ", column " +
-           std::to_string(Position.Column) + ")";
+    return Format(_(" (line %1$s, column %2$s)"),
+                  {std::to_string(Position.Line), std::to_string(Position.Column)});
   }
 
   // Reports a pass that did not get through the input; true when it did.
@@ -237,41 +390,43 @@ class TFilterRun {
       case TFilterOutcome::Done:
         return true;
       case TFilterOutcome::ReadError:
-        FailSystem(Subject, "cannot read", Result.Error);
+        FailSystem(Subject, _("cannot read: %1$s"), Result.Error);
         break;
       case TFilterOutcome::WriteError:
         if (ToStdout) {
-          FailSystem(StdoutName, "write error", Result.Error);
+          FailSystem(StdoutName, _("write error: %1$s"), Result.Error);
           StdoutBroken_ = true;
         } else {
-          FailSystem(Subject, "cannot write", Result.Error);
+          FailSystem(Subject, _("cannot write: %1$s; it was left as it is"), Result.Error);
         }
         break;
       case TFilterOutcome::Invalid: {
-        std::string Message = "invalid " + Encoding + " at byte offset " +
-                              std::to_string(Result.Offset) + Where(Filter, Result.Offset);
+        const std::string Offset = std::to_string(Result.Offset);
+        const std::string Place = Where(Filter, Result.Offset);
+        const char* Message = _("invalid %1$s at byte offset %2$s%3$s");
         if (Result.Note == TGuessNote::Utf8Before) {
-          Message += "; the text before it is UTF-8, so it is not read as CP932 (name its "
-                     "encoding with --encoding)";
+          Message = _("invalid %1$s at byte offset %2$s%3$s; the text before it is UTF-8, so it "
+                      "is not read as CP932 (name its encoding with --encoding)");
         } else if (Result.Note == TGuessNote::MostlyUtf8) {
-          Message += " (the input is mostly UTF-8, and not CP932 either)";
+          Message = _("invalid %1$s at byte offset %2$s%3$s (the input is mostly UTF-8, and not "
+                      "CP932 either)");
         } else if (Result.Note == TGuessNote::NotUtf8Either) {
-          Message += " (the input is not UTF-8 either)";
+          Message = _("invalid %1$s at byte offset %2$s%3$s (the input is not UTF-8 either)");
         }
-        Fail(Subject, Message, esBadInput);
+        Fail(Subject, Format(Message, {Encoding, Offset, Place}), esBadInput);
         break;
       }
       case TFilterOutcome::Binary:
         Fail(Subject,
-             "binary data: a NUL at byte offset " + std::to_string(Result.Offset) +
-                 Where(Filter, Result.Offset) +
-                 "; name the encoding with --encoding to read it as text",
+             Format(_("binary data: a NUL at byte offset %1$s%2$s; name the encoding with "
+                      "--encoding to read it as text"),
+                    {std::to_string(Result.Offset), Where(Filter, Result.Offset)}),
              esBadInput);
         break;
       case TFilterOutcome::MarkConflict:
         Fail(Subject,
-             std::string("it starts with a ") + EncodingName(Result.Mark) +
-                 " byte-order mark, but --encoding says " + Encoding,
+             Format(_("it starts with a %1$s byte-order mark, but --encoding says %2$s"),
+                    {EncodingName(Result.Mark), Encoding}),
              esBadInput);
         break;
       case TFilterOutcome::MissingMark:
@@ -281,22 +436,25 @@ class TFilterRun {
              esBadInput);
         break;
       case TFilterOutcome::Unencodable:
-        Fail(Subject, "the result cannot be written in " + Encoding, esBadInput);
+        Fail(Subject, Format(_("the result cannot be written in %1$s"), {Encoding}), esBadInput);
         break;
     }
     return false;
   }
 
   void FailRoundTrip(std::string_view Subject, TBlockFilter& Filter) {
+    const uint64_t Offset = Filter.RoundTripLoss();
     Fail(Subject,
-         std::string("the ") + EncodingName(Filter.Encoding()) + " character at byte offset " +
-             std::to_string(Filter.RoundTripLoss()) + Where(Filter, Filter.RoundTripLoss()) +
-             " would be written back in a different byte form",
+         Format(_("the %1$s character at byte offset %2$s%3$s would be written back in a "
+                  "different byte form"),
+                {EncodingName(Filter.Encoding()), std::to_string(Offset), Where(Filter, Offset)}),
          esBadInput);
   }
 
   const TOptions& Options_;
+  std::vector<TLineRange> Lines_;
   int Status_ = esOk;
+  bool WouldChange_ = false;  // --check, --diff: some input would change
   bool StdoutBroken_ = false;
   bool StdoutIsFile_ = false;
   TFileId Stdout_;
@@ -304,7 +462,7 @@ class TFilterRun {
 
 int PrintToStdout(const std::string& Text) {
   if (const int Error = WriteAll(STDOUT_FILENO, Text)) {
-    PrintError(StdoutName, std::string("write error: ") + strerror(Error));
+    PrintError(StdoutName, Format(_("write error: %1$s"), {strerror(Error)}));
     return esIoError;
   }
   return esOk;
@@ -323,6 +481,10 @@ int Main(int Argc, char** Argv) {
     case TAction::Run:
       break;
   }
+  if (Parsed.Options.Transform.IsConversion && !Parsed.Options.Lines.empty()) {
+    PrintUsageError(_("--lines works with the line commands only"));
+    return esBadInput;
+  }
   return TFilterRun(Parsed.Options).Run();
 }
 
@@ -336,7 +498,7 @@ int main(int Argc, char** Argv) {
     return quillet::Main(Argc, Argv);
   } catch (const std::exception& Error) {
     // Each input catches its own failures: this is one outside them all.
-    quillet::PrintError("error", Error.what());
+    quillet::WriteAll(STDERR_FILENO, std::string(quillet::ProgramName) + ": " + Error.what() + "\n");
     return quillet::esIoError;
   }
 }
