@@ -21,7 +21,7 @@ namespace {
 constexpr size_t HeadSize = size_t{64} << 10;
 
 // Bytes gathered for the sink before they are written.
-constexpr size_t OutputChunk = size_t{64} << 10;
+constexpr size_t OutputChunk = size_t{1} << 20;
 
 // The line engine's encoding for a resolved byte encoding: F with a value
 // of its type.
@@ -500,18 +500,32 @@ TFilterResult TBlockFilter::RunLines(TByteSink* Sink, TChangeReport* Report, boo
     TLineBlockReader Blocks(Input_, Bom_.size(), Encoding_, Settings_.BlockSize);
     try {
       Output.Put(Bom_.data(), Bom_.size());
-      for (;;) {
-        std::string_view Block;
-        if (const int Error = Blocks.Next(Block)) return TFilterResult{TFilterOutcome::ReadError, Error};
-        if (Block.empty()) break;
-        if (!Checked_) {
-          if (const TFilterResult Fault =
-                  FirstFault(Block, Blocks.Offset(), ValidateText(Block, Encoding_));
-              Fault.Outcome != TFilterOutcome::Done) {
+      if (Checked_) {
+        for (;;) {
+          std::string_view Block;
+          if (const int Error = Blocks.Next(Block)) {
+            return TFilterResult{TFilterOutcome::ReadError, Error};
+          }
+          if (Block.empty()) break;
+          Engine.Feed(Block.data(), Block.size());
+        }
+      } else {
+        // Unchecked input is checked two blocks at a time beside the engine,
+        // which takes a block only once it is known to be valid.
+        std::array<TFilterResult, 2> Faults;
+        const auto Step = [this, &Faults](int Slot, std::string_view Block) {
+          Faults[Slot] = FirstFault(Block, 0, ValidateText(Block, Encoding_));
+        };
+        const auto Finish = [&Faults, &Engine](int Slot, std::string_view Block,
+                                               uint64_t Offset) -> std::optional<TFilterResult> {
+          if (TFilterResult Fault = Faults[Slot]; Fault.Outcome != TFilterOutcome::Done) {
+            Fault.Offset += Offset;
             return Fault;
           }
-        }
-        Engine.Feed(Block.data(), Block.size());
+          Engine.Feed(Block.data(), Block.size());
+          return std::nullopt;
+        };
+        if (const std::optional<TFilterResult> Fault = InPairs(Blocks, Step, Finish)) return *Fault;
       }
       Engine.Finish();
       Output.Flush();
