@@ -282,7 +282,7 @@ class TFilterRun {
         case TOutputMode::InPlace:
           return RewriteInPlace(Subject, *Target, Input, Filter);
         case TOutputMode::Check:
-          return CheckChanges(Subject, Filter);
+          return CheckChanges(Subject, Path, Filter);
         case TOutputMode::Diff:
           return WriteDiff(Subject, Path, Input, Filter);
       }
@@ -341,9 +341,10 @@ class TFilterRun {
     if (Options_.Verbose) WriteAll(STDOUT_FILENO, Format(What, {Path}) + "\n");
   }
 
-  void CheckChanges(std::string_view Subject, TBlockFilter& Filter) {
+  // The report names the input as its operand; standard input as "-".
+  void CheckChanges(std::string_view Subject, const std::string& Path, TBlockFilter& Filter) {
     if (!CheckedWithoutLoss(Subject, Filter)) return;
-    TCheckReport Report(Subject);
+    TCheckReport Report(Path);
     const TFilterResult Result = Filter.Run(nullptr, &Report);
     if (const int Error = Report.Flush()) {
       FailSystem(StdoutName, _("write error: %1$s"), Error);

@@ -159,6 +159,19 @@ class Hooks(unittest.TestCase):
                 self.assertNotIn("Failed", second.stdout)
                 self.assertEqual(self.contents(folder), expected)
 
+    def test_check_hook_fails_until_the_lines_are_trimmed(self):
+        folder = self.repository("check", ["quillet-check"])
+        before = self.contents(folder)
+        first = self.pre_commit(folder, "run", "--all-files")
+        self.assertEqual(first.returncode, 1, first.stdout + first.stderr)
+        self.assertIn("blanks at the end", first.stdout)
+        self.assertEqual(self.contents(folder), before)  # it changes nothing
+        names = [name for name, _, _ in FILES]
+        trimmed = subprocess.run([BINARY, "-i", "trim", *names], cwd=folder, capture_output=True)
+        self.assertEqual(trimmed.returncode, 0, trimmed.stderr)
+        second = self.pre_commit(folder, "run", "--all-files")
+        self.assertEqual(second.returncode, 0, second.stdout + second.stderr)
+
     def test_commit_through_the_installed_hook(self):
         hooks = ["quillet-trim", "quillet-spaces"]
         folder = self.repository("commit", hooks)
