@@ -1,5 +1,6 @@
-// UTF-8 validation against decoding on texts long enough to be checked in
-// halves, with one byte spoiled anywhere, the middle included.
+// Validation against decoding: UTF-8 on texts long enough to be checked in
+// halves, with one byte spoiled anywhere, the middle included; CP932 on
+// runs of lead bytes across the 64-byte steps of its check.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -75,6 +76,46 @@ TEST(TextEncoding, ValidationOfEveryShortSequence) {
           << "bytes " << std::hex << static_cast<int>(static_cast<uint8_t>(Sequence[0])) << " "
           << static_cast<int>(static_cast<uint8_t>(Sequence[1])) << " at " << std::dec << Before;
       if (Found != NoError) ASSERT_EQ(Found, Before + Expected);
+    }
+  }
+}
+
+// CP932 texts from pieces that make long runs of lead-byte values (81 81,
+// 88 9F, E0 E0), pairs that are no character, bytes that are none alone, a
+// lead byte at the very end: ValidateText names the byte that DecodeText
+// stops at, wherever a 64-byte step cuts the text.
+TEST(TextEncoding, Cp932ValidationFindsWhatDecodingFinds) {
+  static const char* const Pieces[] = {"a", " ", "\n", "\xB1", "\xDF", "\x81\x40", "\x81\x81",
+                                       "\x88\x9F", "\x9F\xFC", "\xE0\xE0", "\xFC\x4B",
+                                       "\x82\xA0", "\x87\x40", "\xED\x40", "0123456789abcdef"};
+  static const char* const Spoilers[] = {"\x80", "\xA0", "\xFD", "\xFF", "\x81", "\x85\x40",
+                                         "\x81\x0A", "\x81\x7F", "\xEA\xFC"};
+  std::mt19937 Random(20261209);
+  String Ignored;
+  for (int Round = 0; Round < 4000; ++Round) {
+    std::string Text;
+    for (size_t N = Random() % 120; N > 0; --N) Text += Pieces[Random() % std::size(Pieces)];
+    if (Round % 3 != 0) {
+      const size_t At = Text.empty() ? 0 : Random() % (Text.size() + 1);
+      Text.insert(At, Spoilers[Random() % std::size(Spoilers)]);
+    }
+    ASSERT_EQ(ValidateText(Text, TEncoding::Cp932), DecodeText(Text, TEncoding::Cp932, Ignored))
+        << "round " << Round;
+  }
+  // Every pair of bytes from 0x80 up, after an odd and an even run of lead
+  // bytes, put across the end of a step and at the end of the text.
+  for (int First = 0x80; First < 0x100; ++First) {
+    for (int Second = 0; Second < 0x100; ++Second) {
+      const std::string Pair = {static_cast<char>(First), static_cast<char>(Second)};
+      for (const std::string& Before : {std::string(62, 'a'), std::string(59, 'a') + "\x81\x81\x81",
+                                        std::string(60, 'a') + "\x88\x9F\xE0"}) {
+        for (const size_t After : {0, 70}) {
+          const std::string Text = Before + Pair + std::string(After, 'b');
+          ASSERT_EQ(ValidateText(Text, TEncoding::Cp932),
+                    DecodeText(Text, TEncoding::Cp932, Ignored))
+              << std::hex << First << " " << Second << " after " << std::dec << Before.size();
+        }
+      }
     }
   }
 }

@@ -1,10 +1,13 @@
 #include "tools/TextEncoding.h"
 
+#include "StringUnit/Columns.h"
+
 #include <errno.h>
 #include <iconv.h>
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cctype>
 #include <cstring>
 #include <stdexcept>
@@ -482,8 +485,19 @@ size_t DecodeCp932(std::string_view Bytes, String& Text) {
 // asked of it once, so that input can be checked without converting it.
 struct TCp932Table {
   std::array<bool, 256> Single{};
-  std::vector<bool> Pair = std::vector<bool>(65536);
+  std::array<std::array<uint64_t, 4>, 256> PairBits{};  // a bit per second byte
   bool AsciiSingle = true;  // every byte below 0x80 is a character alone
+  // Every pair starts with a lead byte (81..9F, E0..FC) and no lead byte is
+  // a character alone: then where characters start follows from the runs of
+  // lead bytes alone, and the check can go 64 bytes a step.
+  bool ByRuns = true;
+  // The bytes from 0x80 up, not lead bytes, that are no character alone.
+  std::array<uint8_t, 8> Refused{};
+  size_t RefusedCount = 0;
+
+  bool Pair(uint8_t First, uint8_t Second) const {
+    return (PairBits[First][Second >> 6] >> (Second & 63) & 1) != 0;
+  }
 
   TCp932Table() {
     TIconv Conversion("UTF-16LE", "CP932");
@@ -497,11 +511,20 @@ struct TCp932Table {
       Single[Byte] = Decodes(std::string_view(&B, 1));
       if (Byte < 0x80) AsciiSingle = AsciiSingle && Single[Byte];
       if (Byte < 0x80) continue;
+      const bool Lead = IsLeadByte(static_cast<uint8_t>(Byte));
+      if (Lead && Single[Byte]) ByRuns = false;
+      if (!Lead && !Single[Byte]) {
+        if (RefusedCount == Refused.size()) ByRuns = false;
+        else Refused[RefusedCount++] = static_cast<uint8_t>(Byte);
+      }
       for (int Trail = 0; Trail < 256; ++Trail) {
         const char Bytes[2] = {B, static_cast<char>(Trail)};
-        Pair[Byte << 8 | Trail] = Decodes(std::string_view(Bytes, 2));
+        if (!Decodes(std::string_view(Bytes, 2))) continue;
+        PairBits[Byte][Trail >> 6] |= uint64_t{1} << (Trail & 63);
+        if (!Lead) ByRuns = false;
       }
     }
+    ByRuns = ByRuns && AsciiSingle;
   }
 };
 
@@ -510,27 +533,106 @@ const TCp932Table& Cp932Table() {
   return Table;
 }
 
-// What DecodeCp932 returns, from the table: a pair where the two bytes make
-// one, else a byte alone.
-size_t ValidateCp932(std::string_view Bytes) {
-  const TCp932Table& Table = Cp932Table();
-  const auto* In = reinterpret_cast<const uint8_t*>(Bytes.data());
-  const size_t Size = Bytes.size();
-  for (size_t I = 0; I < Size;) {
+// What DecodeCp932 returns, from the table, for In[I, Size) where I starts a
+// character: a pair where the two bytes make one, else a byte alone.
+size_t ValidateCp932From(const TCp932Table& Table, const uint8_t* In, size_t Size, size_t I) {
+  while (I < Size) {
     if (Table.AsciiSingle) {
       for (; Size - I >= 8 && (LoadEight(In + I) & HighBits) == 0; I += 8) {
       }
       if (I == Size) break;
     }
-    if (I + 1 < Size && In[I] >= 0x80 && Table.Pair[In[I] << 8 | In[I + 1]]) {
+    const uint8_t B = In[I];
+    if (B >= 0x80 && I + 1 < Size && Table.Pair(B, In[I + 1])) {
       I += 2;
-    } else if (Table.Single[In[I]]) {
+    } else if (Table.Single[B]) {
       I += 1;
     } else {
       return I;
     }
   }
   return NoError;
+}
+
+// Of a run of 64 bytes, given a bit per lead byte that starts no character
+// of the run before (Leads), the bits of those that start a character: in
+// each run of such bytes, the first, third, fifth and so on. A run starts
+// with a character, for the byte before it is a byte alone or the second of
+// a pair.
+uint64_t LeadsThatStart(uint64_t Leads) {
+  constexpr uint64_t Even = 0x5555555555555555u;
+  const uint64_t RunStarts = Leads & ~(Leads << 1);
+  // Adding a run's first bit clears the run: the runs that start on an even
+  // bit are the bits the addition cleared.
+  const uint64_t EvenRuns = Leads & ~(Leads + (RunStarts & Even));
+  const uint64_t OddRuns = Leads & ~EvenRuns;
+  return (EvenRuns & Even) | (OddRuns & ~Even);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(QUILLET_NO_SIMD)
+#define QUILLET_SSE2_CP932 1
+
+// A bit per byte of In[0, 64) for which Test gives all ones.
+template <typename TTest>
+uint64_t BitsOf64(const uint8_t* In, TTest Test) {
+  uint64_t Bits = 0;
+  for (int Part = 0; Part < 4; ++Part) {
+    const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(In + 16 * Part));
+    Bits |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(Test(Bytes))))
+            << (16 * Part);
+  }
+  return Bits;
+}
+
+// ValidateCp932From from 0, 64 bytes a step: the runs of lead bytes tell
+// where characters start, and only the pairs are looked up one by one.
+size_t ValidateCp932ByRuns(const TCp932Table& Table, const uint8_t* In, size_t Size) {
+  const auto Splat = [](int B) { return _mm_set1_epi8(static_cast<char>(B)); };
+  const auto Within = [&Splat](__m128i V, int Low, int High) {
+    return _mm_cmpeq_epi8(_mm_min_epu8(_mm_max_epu8(V, Splat(Low)), Splat(High)), V);
+  };
+  size_t I = 0;
+  uint64_t Carry = 0;  // In[I] is the second byte of a pair
+  // One byte more than the step: the pair that starts on its last byte.
+  for (; Size - I > 64; I += 64) {
+    const uint8_t* const P = In + I;
+    const uint64_t High = BitsOf64(P, [](__m128i V) { return V; });
+    if (High == 0) {
+      Carry = 0;
+      continue;
+    }
+    const uint64_t Leads = BitsOf64(P, [&Within](__m128i V) {
+      return _mm_or_si128(Within(V, 0x81, 0x9F), Within(V, 0xE0, 0xFC));
+    });
+    const uint64_t Refused = BitsOf64(P, [&Table, &Splat](__m128i V) {
+      __m128i Any = _mm_setzero_si128();
+      for (size_t K = 0; K < Table.RefusedCount; ++K) {
+        Any = _mm_or_si128(Any, _mm_cmpeq_epi8(V, Splat(Table.Refused[K])));
+      }
+      return Any;
+    });
+    const uint64_t Starts = LeadsThatStart(Leads & ~Carry);
+    const uint64_t Alone = Refused & ~(Starts << 1 | Carry);
+    const uint64_t Limit = Alone == 0 ? 64 : static_cast<uint64_t>(std::countr_zero(Alone));
+    for (uint64_t Pairs = Starts; Pairs != 0; Pairs &= Pairs - 1) {
+      const auto Bit = static_cast<uint64_t>(std::countr_zero(Pairs));
+      if (Bit > Limit) break;
+      if (!Table.Pair(P[Bit], P[Bit + 1])) return I + Bit;
+    }
+    if (Alone != 0) return I + Limit;
+    Carry = Starts >> 63;
+  }
+  return ValidateCp932From(Table, In, Size, I + Carry);
+}
+#endif
+
+size_t ValidateCp932(std::string_view Bytes) {
+  const TCp932Table& Table = Cp932Table();
+  const auto* In = reinterpret_cast<const uint8_t*>(Bytes.data());
+#ifdef QUILLET_SSE2_CP932
+  if (Table.ByRuns) return ValidateCp932ByRuns(Table, In, Bytes.size());
+#endif
+  return ValidateCp932From(Table, In, Bytes.size(), 0);
 }
 
 bool EncodeCp932(StringView Text, std::string& Bytes) {
