@@ -690,37 +690,45 @@ TUnmarkedGuess GuessUnmarkedInput(std::string_view Head, bool Complete) {
     Guess.FirstZero = NoError;
     return Guess;
   }
-  bool ZeroAtEven = false;
-  bool ZeroAtOdd = false;
+  // Zero bytes fall on both sides in UTF-16 text (U+3000 is 00 30 in
+  // little-endian order), mostly on the side of the high byte of ASCII: that
+  // order is tried first. An order fits when every unit is a character of
+  // text and a line break is among them.
+  size_t ZerosAtEven = 0;
+  size_t ZerosAtOdd = 0;
   for (size_t I = Guess.FirstZero; I < Head.size(); ++I) {
-    if (Head[I] == '\0') (I % 2 == 0 ? ZeroAtEven : ZeroAtOdd) = true;
+    if (Head[I] == '\0') ++(I % 2 == 0 ? ZerosAtEven : ZerosAtOdd);
   }
   Guess.Kind = TUnmarkedKind::Binary;
-  if (ZeroAtEven == ZeroAtOdd) return Guess;
-  const bool BigEndian = ZeroAtEven;
   if (Complete && Head.size() % 2 != 0) return Guess;
   const size_t Units = Head.size() / 2;
-  bool Breaks = false;
-  const auto Unit = [&Head, BigEndian](size_t I) {
-    const auto First = static_cast<uint8_t>(Head[2 * I]);
-    const auto Second = static_cast<uint8_t>(Head[2 * I + 1]);
-    return static_cast<char32_t>(BigEndian ? First << 8 | Second : Second << 8 | First);
-  };
-  for (size_t I = 0; I < Units; ++I) {
-    const char32_t C = Unit(I);
-    if ((C < 0x20 && (C < 0x09 || C > 0x0D)) || C == 0xFFFE || C == 0xFFFF) return Guess;
-    Breaks = Breaks || C == u'\n' || C == u'\r';
-    if (IsLowSurrogate(C)) return Guess;
-    if (IsHighSurrogate(C)) {
-      if (I + 1 == Units) {
-        if (Complete) return Guess;
-        break;
+  const auto Fits = [&Head, Units, Complete](bool BigEndian) {
+    const auto Unit = [&Head, BigEndian](size_t I) {
+      const auto First = static_cast<uint8_t>(Head[2 * I]);
+      const auto Second = static_cast<uint8_t>(Head[2 * I + 1]);
+      return static_cast<char32_t>(BigEndian ? First << 8 | Second : Second << 8 | First);
+    };
+    bool Breaks = false;
+    for (size_t I = 0; I < Units; ++I) {
+      const char32_t C = Unit(I);
+      if ((C < 0x20 && (C < 0x09 || C > 0x0D)) || C == 0xFFFE || C == 0xFFFF) return false;
+      Breaks = Breaks || C == u'\n' || C == u'\r';
+      if (IsLowSurrogate(C)) return false;
+      if (IsHighSurrogate(C)) {
+        if (I + 1 == Units) return !Complete && Breaks;
+        if (!IsLowSurrogate(Unit(I + 1))) return false;
+        ++I;
       }
-      if (!IsLowSurrogate(Unit(I + 1))) return Guess;
-      ++I;
+    }
+    return Breaks;
+  };
+  const bool BigEndianFirst = ZerosAtEven > ZerosAtOdd;
+  for (const bool BigEndian : {BigEndianFirst, !BigEndianFirst}) {
+    if (Fits(BigEndian)) {
+      Guess.Kind = BigEndian ? TUnmarkedKind::Utf16BE : TUnmarkedKind::Utf16LE;
+      break;
     }
   }
-  if (Breaks) Guess.Kind = BigEndian ? TUnmarkedKind::Utf16BE : TUnmarkedKind::Utf16LE;
   return Guess;
 }
 

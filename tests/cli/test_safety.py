@@ -398,6 +398,11 @@ class DetectionTest(Case):
              "    日本\r\n  語 a\n".encode("utf-16-le"), b""),
             ("utf-16be unmarked", [], utf16.encode("utf-16-be"), 0,
              "    日本\r\n  語 a\n".encode("utf-16-be"), b""),
+            # U+3000 and U+4E00 put zero bytes on the other side too, here most of them
+            ("utf-16le unmarked, zeros on both sides", [], "\u3000\u3000\u3000一一\n".encode("utf-16-le"),
+             0, "      一一\n".encode("utf-16-le"), b""),
+            ("utf-16be unmarked, zeros on both sides", [], "\u3000\u3000\u3000一一\n".encode("utf-16-be"),
+             0, "      一一\n".encode("utf-16-be"), b""),
             ("nul in utf-8", [], b" a\x00b\n", 2, b"", b"binary data: a NUL at byte offset 2"),
             ("nul in utf-8, named", ["-e", "utf-8"], b"\ta\x00b\n", 0, b"    a\x00b\n", b""),
             ("zeros at both parities", [], b"\x00\x00ab\n", 2, b"", b"binary data"),
