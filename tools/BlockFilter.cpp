@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -429,14 +430,29 @@ namespace {
 
 // The engine's output, gathered and written to a byte sink; units that the
 // engine asks for again are read from the input. Failures end the pass.
+//
+// Output that must wait for the output of the block before it is held, up
+// to HoldLimit bytes: then, or on Release, WaitForEarlier is called, which
+// returns once that output is out (or throws), and what was held goes.
 class TEngineOutput final : public TLineSink<char> {
  public:
   TEngineOutput(TInput& Input, uint64_t Start, TByteSink* Sink, TChangeReport* Report,
-                bool StopAtChange)
-      : Input_(Input), Start_(Start), Sink_(Sink), Report_(Report), StopAtChange_(StopAtChange) {}
+                bool StopAtChange, std::function<void()> WaitForEarlier = {})
+      : Input_(Input),
+        Start_(Start),
+        Sink_(Sink),
+        Report_(Report),
+        StopAtChange_(StopAtChange),
+        WaitForEarlier_(std::move(WaitForEarlier)) {}
+
+  static constexpr size_t HoldLimit = 16 * OutputChunk;
 
   void Put(const char* Units, size_t Count) override {
     if (!Sink_) return;
+    if (WaitForEarlier_) {
+      if (Gathered_.size() + Count <= HoldLimit) return (void)Gathered_.append(Units, Count);
+      Release();
+    }
     if (Count >= OutputChunk) {
       Flush();
       return Write(std::string_view(Units, Count));
@@ -466,8 +482,15 @@ class TEngineOutput final : public TLineSink<char> {
       throw TPassStop{Stopped};
     }
   }
+  // Ends the holding.
+  void Release() {
+    if (!WaitForEarlier_) return;
+    const std::function<void()> Wait = std::move(WaitForEarlier_);
+    WaitForEarlier_ = nullptr;
+    Wait();
+  }
   void Flush() {
-    if (Gathered_.empty()) return;
+    if (Gathered_.empty() || WaitForEarlier_) return;
     Write(Gathered_);
     Gathered_.clear();
   }
@@ -482,8 +505,98 @@ class TEngineOutput final : public TLineSink<char> {
   TByteSink* const Sink_;
   TChangeReport* const Report_;
   const bool StopAtChange_;
+  std::function<void()> WaitForEarlier_;
   std::string Gathered_;
 };
+
+// Every line rewritten and written out, two blocks at a time: a block that
+// ends with a line is rewritten by an engine of its own, so the first of a
+// pair is rewritten and written on a second thread while the second is
+// rewritten here, its output held until the first's is out. A block that
+// ends inside a line takes the blocks after it, in order, on its engine, up
+// to the end of that line. Check(Block, Offset) gives the fault of a block
+// that must not be rewritten.
+template <typename TEngine, typename TCheck>
+TFilterResult RunSideBySide(TInput& Input, TLineBlockReader& Blocks,
+                            const TLineEngineSettings& Settings, TByteSink& Sink, TCheck Check) {
+  bool Changed = false;
+  // The rest of a line that goes on after the block last fed to Engine.
+  const auto EndOfLine = [&](TEngine& Engine, bool Partial) -> std::optional<TFilterResult> {
+    while (Partial) {
+      std::string_view Block;
+      if (const int Error = Blocks.Next(Block)) return TFilterResult{TFilterOutcome::ReadError, Error};
+      if (Block.empty()) break;
+      Partial = Blocks.IsPartial();
+      if (auto Fault = Check(Block, Blocks.Offset())) return Fault;
+      Engine.Feed(Block.data(), Block.size());
+    }
+    Engine.Finish();
+    Changed = Changed || Engine.Changed();
+    return std::nullopt;
+  };
+  std::string FirstBytes;
+  try {
+    for (;;) {
+      std::string_view First;
+      if (const int Error = Blocks.NextInto(FirstBytes, First)) {
+        return TFilterResult{TFilterOutcome::ReadError, Error};
+      }
+      if (First.empty()) break;
+      const uint64_t FirstOffset = Blocks.Offset();
+      TEngineOutput FirstOutput(Input, FirstOffset, &Sink, nullptr, false);
+      TEngine FirstEngine(Settings, FirstOutput);
+      if (Blocks.IsPartial()) {
+        if (auto Fault = Check(First, FirstOffset)) return *Fault;
+        FirstEngine.Feed(First.data(), First.size());
+        if (auto Fault = EndOfLine(FirstEngine, true)) return *Fault;
+        FirstOutput.Flush();
+        continue;
+      }
+      std::optional<TFilterResult> FirstFault;
+      auto WorkFirst = [&] {
+        if ((FirstFault = Check(First, FirstOffset))) return;
+        FirstEngine.Feed(First.data(), First.size());
+        FirstEngine.Finish();
+        FirstOutput.Flush();
+      };
+      TSideWork Side(WorkFirst);
+      const auto FirstDone = [&] {
+        Side.Join();
+        if (FirstFault) throw TPassStop{*FirstFault};
+      };
+      std::string_view Second;
+      const int Error = Blocks.Next(Second);
+      if (Error != 0 || Second.empty()) {
+        FirstDone();
+        Changed = Changed || FirstEngine.Changed();
+        if (Error != 0) return TFilterResult{TFilterOutcome::ReadError, Error};
+        break;
+      }
+      const uint64_t SecondOffset = Blocks.Offset();
+      TEngineOutput SecondOutput(Input, SecondOffset, &Sink, nullptr, false, FirstDone);
+      TEngine SecondEngine(Settings, SecondOutput);
+      std::optional<TFilterResult> SecondFault = Check(Second, SecondOffset);
+      if (!SecondFault) {
+        SecondEngine.Feed(Second.data(), Second.size());
+        if (!Blocks.IsPartial()) SecondEngine.Finish();
+      }
+      SecondOutput.Release();  // the first block is out
+      Changed = Changed || FirstEngine.Changed();
+      if (SecondFault) return *SecondFault;
+      if (Blocks.IsPartial()) {
+        if (auto Fault = EndOfLine(SecondEngine, true)) return *Fault;
+      } else {
+        Changed = Changed || SecondEngine.Changed();
+      }
+      SecondOutput.Flush();
+    }
+  } catch (const TPassStop& Stop) {
+    return Stop.Result;
+  }
+  TFilterResult Result;
+  Result.Changed = Changed;
+  return Result;
+}
 
 }  // namespace
 
@@ -495,9 +608,22 @@ TFilterResult TBlockFilter::RunLines(TByteSink* Sink, TChangeReport* Report, boo
     Settings.Lines = Settings_.Lines;
     Settings.Widest = Widest_;
     Settings.Report = Report || StopAtChange;
-    TEngineOutput Output(Input_, Bom_.size(), Sink, Report, StopAtChange);
-    TLineEngine<decltype(Encoding)> Engine(Settings, Output);
     TLineBlockReader Blocks(Input_, Bom_.size(), Encoding_, Settings_.BlockSize);
+    using TEngine = TLineEngine<decltype(Encoding)>;
+    if (Sink && !Settings.Report && Settings.Lines.empty() &&
+        std::thread::hardware_concurrency() > 1) {
+      if (const int Error = Sink->Write(Bom_)) return TFilterResult{TFilterOutcome::WriteError, Error};
+      const auto Check = [this](std::string_view Block,
+                                uint64_t Offset) -> std::optional<TFilterResult> {
+        if (Checked_) return std::nullopt;
+        const TFilterResult Fault = FirstFault(Block, Offset, ValidateText(Block, Encoding_));
+        if (Fault.Outcome == TFilterOutcome::Done) return std::nullopt;
+        return Fault;
+      };
+      return RunSideBySide<TEngine>(Input_, Blocks, Settings, *Sink, Check);
+    }
+    TEngineOutput Output(Input_, Bom_.size(), Sink, Report, StopAtChange);
+    TEngine Engine(Settings, Output);
     try {
       Output.Put(Bom_.data(), Bom_.size());
       if (Checked_) {
