@@ -55,7 +55,13 @@ size_t FullWidthSpaceBytes() {
   return Bytes;
 }
 
+// Columns from Column to the next tab stop. The widths of one word (4, 8)
+// take a mask, the rest a division of the width that fits.
 inline uint32_t TabFill(uint64_t Column, uint32_t TabWidth) {
+  if ((TabWidth & (TabWidth - 1)) == 0) {
+    return TabWidth - static_cast<uint32_t>(Column & (TabWidth - 1));
+  }
+  if (Column <= UINT32_MAX) return TabWidth - static_cast<uint32_t>(Column) % TabWidth;
   return TabWidth - static_cast<uint32_t>(Column % TabWidth);
 }
 
@@ -592,20 +598,31 @@ struct TUtf16Rules {
     const __m128i CRs = _mm_set1_epi16(static_cast<short>(CR));
     const __m128i LFs = _mm_set1_epi16(static_cast<short>(LF));
     const __m128i TabUnits = _mm_set1_epi16(static_cast<short>(u'\t'));
+    const __m128i Ones = _mm_set1_epi16(1);
+    // Tabs of the whole steps, in 32-bit lanes: a step adds two at most to each.
+    __m128i TabCounts = _mm_setzero_si128();
+    const auto SumTabs = [&TabCounts] {
+      alignas(16) uint32_t Lanes[4];
+      _mm_store_si128(reinterpret_cast<__m128i*>(Lanes), TabCounts);
+      return uint64_t{Lanes[0]} + Lanes[1] + Lanes[2] + Lanes[3];
+    };
     for (; static_cast<size_t>(Whole - P) >= 8 * Step; P += 8 * Step) {
       const __m128i Units = TLoad::Load8(P);
       const auto Mask = static_cast<uint32_t>(_mm_movemask_epi8(
           _mm_or_si128(_mm_cmpeq_epi16(Units, CRs), _mm_cmpeq_epi16(Units, LFs))));
-      auto TabBits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi16(Units, TabUnits)));
+      const __m128i IsTab = _mm_cmpeq_epi16(Units, TabUnits);
       if (Mask != 0) {
-        TabBits &= (1u << std::countr_zero(Mask)) - 1;
+        // The tabs before the break, two mask bits a unit: few, one by one.
+        auto TabBits = static_cast<uint32_t>(_mm_movemask_epi8(IsTab)) &
+                       ((1u << std::countr_zero(Mask)) - 1) & 0x5555u;
+        for (; TabBits != 0; TabBits &= TabBits - 1) ++Tabs;
         P += std::countr_zero(Mask) / 2 * Step;
-        Tabs += static_cast<uint64_t>(std::popcount(TabBits) / 2);
-        Bound = 2 * static_cast<uint64_t>(P - Begin) / Step + Tabs * TabWidth;
+        Bound = 2 * static_cast<uint64_t>(P - Begin) / Step + (Tabs + SumTabs()) * TabWidth;
         return P;
       }
-      Tabs += static_cast<uint64_t>(std::popcount(TabBits) / 2);
+      TabCounts = _mm_sub_epi32(TabCounts, _mm_madd_epi16(IsTab, Ones));
     }
+    Tabs += SumTabs();
 #endif
     for (; P != Whole; P += Step) {
       const uint16_t C = TLoad::At(P);
