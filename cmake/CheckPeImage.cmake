@@ -11,7 +11,8 @@ set(system_dlls
 set(expected_exports
   GetBitmapID GetMenuTextID GetStatusMessageID OnCommand OnEvents PlugInProc QueryStatus)
 
-execute_process(COMMAND ${OBJDUMP} -p ${IMAGE}
+# objdump translates its headings: read them in English.
+execute_process(COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C ${OBJDUMP} -p ${IMAGE}
                 OUTPUT_VARIABLE dump RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p ${IMAGE} failed")

@@ -27,8 +27,11 @@ esac
 export WINEPREFIX="$prefix" WINEDEBUG=-all LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 shift 2
 
+# Without Wine's 32-bit loader (package wine32:i386), or where it cannot run,
+# the wine command falls back to the 64-bit one, which "runs" a 32-bit
+# program by doing nothing and exiting 0: that is a skip, not a pass.
 wine64_only=false
-if ! wine --version >/dev/null 2>&1 && /usr/lib/wine/wine64 --version >/dev/null 2>&1; then
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1 && /usr/lib/wine/wine64 --version >/dev/null 2>&1; then
   wine64_only=true
   loaders=$prefix.loaders
   mkdir -p "$loaders"
@@ -59,8 +62,8 @@ case $mode in
     ;;
   run)
     if $wine64_only && [ "$(machine "$1")" = 014c ]; then
-      echo "skipped: this kernel cannot run 32-bit programs (ia32 emulation is off)," \
-        "so Wine cannot run $1" >&2
+      echo "skipped: Wine's 32-bit loader is missing (wine32:i386) or this kernel cannot" \
+        "run 32-bit programs (ia32 emulation is off), so Wine cannot run $1" >&2
       exit 77
     fi
     in_display wine "$@"
