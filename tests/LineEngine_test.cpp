@@ -397,6 +397,31 @@ TYPED_TEST_SUITE(LineEngine, TCases, TCaseNames);
 
 constexpr int32_t TabWidths[] = {1, 2, 3, 4, 8, 64};
 
+// A measuring pass over every line of a long text, cut anywhere: the lines
+// are taken 64 bytes at a time where the encoding allows, a CR LF may fall
+// across a step or a cut, and the widest and the number of lines are the
+// literal ones.
+TYPED_TEST(LineEngine, MeasuresEveryLineOfLongTexts) {
+  using TCase = TypeParam;
+  using TEngine = TLineEngine<typename TCase::TEngineEncoding>;
+  std::mt19937 Rng(20261210);
+  for (int Round = 0; Round < 300; ++Round) {
+    const std::vector<TPiece> Pieces = RandomPieces<TCase>(Rng, 300 + Rng() % 300);
+    typename TCase::TUnits Input;
+    for (const TPiece& Piece : Pieces) Input += UnitsOf<TCase>(Piece);
+    TLineEngineSettings Settings;
+    Settings.Command = Round % 2 == 0 ? 8 : 9;
+    Settings.TabWidth = TabWidths[Rng() % std::size(TabWidths)];
+    const TExpected<TCase> Expected = Expect<TCase>(Pieces, Settings.Command, Settings.TabWidth, {});
+    for (const std::vector<size_t>& Cuts : Cuttings(Rng, Input.size())) {
+      TEngine Measure(Settings);
+      FeedCut(Measure, Input, Cuts);
+      ASSERT_EQ(Measure.Widest(), Expected.Widest) << "round " << Round;
+      ASSERT_EQ(Measure.Lines(), SplitLines(Pieces).size()) << "round " << Round;
+    }
+  }
+}
+
 TYPED_TEST(LineEngine, MatchesTheLiteralSequencesInEveryCutting) {
   using TCase = TypeParam;
   using TEngine = TLineEngine<typename TCase::TEngineEncoding>;

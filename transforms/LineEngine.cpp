@@ -17,6 +17,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <type_traits>
 
 #include "StringUnit/AnsiCodePage.h"
 #include "StringUnit/Simd.h"
@@ -1298,6 +1299,102 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanConten
   return EndLine(Break, End);
 }
 
+// --- Measuring every line -------------------------------------------------------
+
+// Set bits of X, by halves, nibbles and bytes (no instruction needed).
+inline uint64_t CountBits(uint64_t X) {
+  X = X - ((X >> 1) & 0x5555555555555555u);
+  X = (X & 0x3333333333333333u) + ((X >> 2) & 0x3333333333333333u);
+  X = (X + (X >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+  return (X * 0x0101010101010101u) >> 56;
+}
+
+// A measuring pass over every line, in an encoding of bytes with ASCII
+// breaks: from P, which starts a line, the lines that end in this run are
+// taken 64 bytes at a time. A line's bound is ScanContent's (its bytes, and
+// the extra columns of its control and lead bytes, counted from bit masks);
+// a line whose bound beats the widest so far is measured as WholeLine
+// measures it. Gives the start of the first line not taken: one that goes
+// on past the last whole step, or a CR whose LF may follow in the next run.
+template <typename TEncoding>
+const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::MeasureLines(
+    const TUnit* P, const TUnit* End) {
+  using TRules = typename TRulesOf<TEncoding>::T;
+#ifdef QUILLET_SSE2
+  if constexpr (std::is_same_v<TUnit, char> && std::is_base_of_v<TAsciiBreaks, TRules>) {
+    // The extra columns of a control byte, a byte C0 to EF and one from F0
+    // (ScanContent's bound): UTF-8 counts its leads, CP932 only controls.
+    constexpr bool Leads = std::is_same_v<TRules, TUtf8Rules>;
+    const uint64_t ControlExtra = FTabWidth + 1;
+    // A line as long as this without a break is left to ScanContent, which
+    // then does not read its bytes twice.
+    constexpr size_t LongLine = 4096;
+    const auto Splat = [](int B) { return _mm_set1_epi8(static_cast<char>(B)); };
+    const auto Within = [&Splat](__m128i V, int Low, int High) {
+      return _mm_cmpeq_epi8(_mm_min_epu8(_mm_max_epu8(V, Splat(Low)), Splat(High)), V);
+    };
+    const char* Line = P;  // where the current line starts
+    uint64_t Extra = 0;    // of the current line, in the steps before this one
+    for (const char* Step = P; End - Step >= 64 && Step - Line <= static_cast<ptrdiff_t>(LongLine);
+         Step += 64) {
+      uint64_t Breaks = 0, Controls = 0, Lead = 0, Four = 0;
+      for (int Part = 0; Part < 4; ++Part) {
+        const __m128i V = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Step + 16 * Part));
+        const auto Bits = [Part](__m128i Mask) {
+          return static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(Mask))) << (16 * Part);
+        };
+        Breaks |= Bits(_mm_or_si128(_mm_cmpeq_epi8(V, Splat('\r')), _mm_cmpeq_epi8(V, Splat('\n'))));
+        Controls |= Bits(Within(V, 0x00, 0x1F));
+        if constexpr (Leads) {
+          Lead |= Bits(Within(V, 0xC0, 0xEF));
+          Four |= Bits(Within(V, 0xF0, 0xFF));
+        }
+      }
+      const auto ExtraOf = [&](uint64_t Range) {
+        uint64_t More = ControlExtra * CountBits(Controls & Range);
+        if constexpr (Leads) More += CountBits(Lead & Range) + 3 * CountBits(Four & Range);
+        return More;
+      };
+      // Where the current line starts in this step: past the LF of a CR LF
+      // that the step before ended with, or at its start.
+      uint64_t From = Line > Step ? static_cast<uint64_t>(Line - Step) : 0;
+      for (uint64_t Pending = Breaks & ~((uint64_t{1} << From) - 1); Pending != 0;) {
+        const auto Bit = static_cast<uint64_t>(std::countr_zero(Pending));
+        Pending &= Pending - 1;
+        const char* const Break = Step + Bit;
+        const uint64_t Below = (uint64_t{1} << Bit) - 1;
+        Extra += ExtraOf(Below & ~((uint64_t{1} << From) - 1));
+        if (static_cast<uint64_t>(Break - Line) + Extra > FWidest) {
+          uint64_t Width = 0;
+          uint64_t Column = 0;
+          TRules::Measure(Line, TRules::TrailingBlanks(Line, Break), Width, Column, FTabWidth, false);
+          FWidest = std::max(FWidest, Width);
+        }
+        const char* After = Break + 1;
+        if (*Break == '\r') {
+          if (After == End) return Line;  // the LF may come in the next run
+          if (*After == '\n') {
+            ++After;
+            if (Bit < 63) Pending &= ~(uint64_t{1} << (Bit + 1));
+          }
+        }
+        ++FLine;
+        Line = After;
+        Extra = 0;
+        From = static_cast<uint64_t>(After - Step);
+        if (From >= 64) break;  // the LF of a CR LF that ends the step
+      }
+      if (Line < Step + 64) {
+        Extra += ExtraOf(~uint64_t{0} << (Line > Step ? static_cast<uint64_t>(Line - Step) : 0));
+      }
+    }
+    return Line;
+  }
+#endif
+  (void)End;
+  return P;
+}
+
 // --- Runs -----------------------------------------------------------------------
 
 template <typename TEncoding>
@@ -1314,8 +1411,15 @@ void TLineEngine<TEncoding>::Run(const TUnit* Begin, const TUnit* End, uint64_t 
     }
   }
   const uint8_t IndentCommand = FCommand <= 3 ? 1 : FCommand;
+  const bool MeasuresAll = FSink == nullptr && FAll && FSelectedPhase == phContent;
   while (P != End) {
-    if (!FLineOpen) OpenLine(P);
+    if (!FLineOpen) {
+      if (MeasuresAll) {
+        P = MeasureLines(P, End);
+        if (P == End) break;
+      }
+      OpenLine(P);
+    }
     switch (FPhase) {
       case phPass:
       case phRest:
