@@ -520,7 +520,8 @@ template <typename TEngine, typename TCheck>
 TFilterResult RunSideBySide(TInput& Input, TLineBlockReader& Blocks,
                             const TLineEngineSettings& Settings, TByteSink& Sink, TCheck Check) {
   bool Changed = false;
-  // The rest of a line that goes on after the block last fed to Engine.
+  // Finishes Engine: first, with Partial, the rest of the line that goes on
+  // after the block last fed to it.
   const auto EndOfLine = [&](TEngine& Engine, bool Partial) -> std::optional<TFilterResult> {
     while (Partial) {
       std::string_view Block;
@@ -576,18 +577,11 @@ TFilterResult RunSideBySide(TInput& Input, TLineBlockReader& Blocks,
       TEngineOutput SecondOutput(Input, SecondOffset, &Sink, nullptr, false, FirstDone);
       TEngine SecondEngine(Settings, SecondOutput);
       std::optional<TFilterResult> SecondFault = Check(Second, SecondOffset);
-      if (!SecondFault) {
-        SecondEngine.Feed(Second.data(), Second.size());
-        if (!Blocks.IsPartial()) SecondEngine.Finish();
-      }
+      if (!SecondFault) SecondEngine.Feed(Second.data(), Second.size());
       SecondOutput.Release();  // the first block is out
       Changed = Changed || FirstEngine.Changed();
       if (SecondFault) return *SecondFault;
-      if (Blocks.IsPartial()) {
-        if (auto Fault = EndOfLine(SecondEngine, true)) return *Fault;
-      } else {
-        Changed = Changed || SecondEngine.Changed();
-      }
+      if (auto Fault = EndOfLine(SecondEngine, Blocks.IsPartial())) return *Fault;
       SecondOutput.Flush();
     }
   } catch (const TPassStop& Stop) {

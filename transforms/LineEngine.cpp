@@ -280,9 +280,11 @@ struct TUtf8Rules : TAsciiBreaks {
   // A byte adds a column at most, but a control byte (a tab up to TabWidth)
   // and the first byte of a character that is not as many columns as bytes,
   // or of none: 0xC0 to 0xEF two, 0xF0 and above four.
+  static constexpr uint8_t LeadExtra = 1;
+  static constexpr uint8_t FourExtra = 3;
   static const char* FindBreakBound(const char* P, const char* End, uint32_t TabWidth,
                                     uint64_t& Bound) {
-    const uint8_t Extra[4] = {static_cast<uint8_t>(TabWidth + 1), 0, 1, 3};
+    const uint8_t Extra[4] = {static_cast<uint8_t>(TabWidth + 1), 0, LeadExtra, FourExtra};
     return FindByteBreakBound(P, End, Extra, Bound);
   }
 
@@ -469,9 +471,11 @@ struct TCp932Rules : TAsciiBreaks {
   static size_t FullWidthColumns() { return 2; }
 
   // A byte is a column, but a control byte (a tab up to TabWidth).
+  static constexpr uint8_t LeadExtra = 0;
+  static constexpr uint8_t FourExtra = 0;
   static const char* FindBreakBound(const char* P, const char* End, uint32_t TabWidth,
                                     uint64_t& Bound) {
-    const uint8_t Extra[4] = {static_cast<uint8_t>(TabWidth + 1), 0, 0, 0};
+    const uint8_t Extra[4] = {static_cast<uint8_t>(TabWidth + 1), 0, LeadExtra, FourExtra};
     return FindByteBreakBound(P, End, Extra, Bound);
   }
 
@@ -1322,9 +1326,9 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::MeasureLin
   using TRules = typename TRulesOf<TEncoding>::T;
 #ifdef QUILLET_SSE2
   if constexpr (std::is_same_v<TUnit, char> && std::is_base_of_v<TAsciiBreaks, TRules>) {
-    // The extra columns of a control byte, a byte C0 to EF and one from F0
-    // (ScanContent's bound): UTF-8 counts its leads, CP932 only controls.
-    constexpr bool Leads = std::is_same_v<TRules, TUtf8Rules>;
+    // The extra columns of a control byte, a byte C0 to EF and one from F0:
+    // the bound of the encoding's FindBreakBound.
+    constexpr bool Leads = TRules::LeadExtra != 0 || TRules::FourExtra != 0;
     const uint64_t ControlExtra = FTabWidth + 1;
     // A line as long as this without a break is left to ScanContent, which
     // then does not read its bytes twice.
@@ -1352,7 +1356,9 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::MeasureLin
       }
       const auto ExtraOf = [&](uint64_t Range) {
         uint64_t More = ControlExtra * CountBits(Controls & Range);
-        if constexpr (Leads) More += CountBits(Lead & Range) + 3 * CountBits(Four & Range);
+        if constexpr (Leads) {
+          More += TRules::LeadExtra * CountBits(Lead & Range) + TRules::FourExtra * CountBits(Four & Range);
+        }
         return More;
       };
       // Where the current line starts in this step: past the LF of a CR LF
