@@ -397,11 +397,12 @@ TYPED_TEST_SUITE(LineEngine, TCases, TCaseNames);
 
 constexpr int32_t TabWidths[] = {1, 2, 3, 4, 8, 64};
 
-// A measuring pass over every line of a long text, cut anywhere: the lines
-// are taken 64 bytes at a time where the encoding allows, a CR LF may fall
-// across a step or a cut, and the widest and the number of lines are the
-// literal ones.
-TYPED_TEST(LineEngine, MeasuresEveryLineOfLongTexts) {
+// A measuring pass, then commands 8 and 9, over every line of a long text,
+// cut anywhere: the lines are taken 64 bytes at a time where the encoding
+// allows, a CR LF, a character or a run of trailing blanks may fall across
+// a step or a cut, and the widest, the number of lines and the padded text
+// are the literal ones.
+TYPED_TEST(LineEngine, MeasuresAndPadsEveryLineOfLongTexts) {
   using TCase = TypeParam;
   using TEngine = TLineEngine<typename TCase::TEngineEncoding>;
   std::mt19937 Rng(20261210);
@@ -418,6 +419,16 @@ TYPED_TEST(LineEngine, MeasuresEveryLineOfLongTexts) {
       FeedCut(Measure, Input, Cuts);
       ASSERT_EQ(Measure.Widest(), Expected.Widest) << "round " << Round;
       ASSERT_EQ(Measure.Lines(), SplitLines(Pieces).size()) << "round " << Round;
+      // And padded, every line, told and not told of the lines that change.
+      Settings.Widest = Expected.Widest;
+      Settings.Report = Round % 4 < 2;
+      TCollectingSink<typename TEngine::TUnit> Sink(Input);
+      TEngine Engine(Settings, Sink);
+      FeedCut(Engine, Input, Cuts);
+      ASSERT_EQ(Sink.Output, Expected.Units) << "round " << Round << ", cuts "
+                                             << testing::PrintToString(Cuts);
+      if (Settings.Report) ASSERT_EQ(Sink.Changes, Expected.Changes) << "round " << Round;
+      ASSERT_EQ(Engine.Changed(), !Expected.Changes.empty()) << "round " << Round;
     }
   }
 }
@@ -696,6 +707,35 @@ TYPED_TEST(LineEngine, LongLinesTakeNoMemory) {
       EXPECT_EQ(Sink.Units_, Spaces * TCase::Encode(u" ").size() + Break.size());
     }
   }
+}
+
+// Lines that the measuring pass only counts, 64 bytes at a time, may be
+// followed in their step by the start of a wider one, whose control bytes
+// there count towards its bound: a line of 200 columns, lines up to offset
+// 295, then one of 14 tabs (112 columns at tab width 8) and 98 letters,
+// which starts 40 bytes into a step whose other line is short, and a line
+// that takes the step where it ends past the last whole one.
+TYPED_TEST(LineEngine, MeasuresALineThatStartsAfterCountedLines) {
+  using TCase = TypeParam;
+  using TEngine = TLineEngine<typename TCase::TEngineEncoding>;
+  const String Lines[] = {String(200, u'a'), String(54, u'c'), String(39, u'b'),
+                          String(14, u'\t') + String(98, u'a'), String(70, u'd')};
+  String Text;
+  TCommonStringRecordList Records;
+  for (const String& Line : Lines) {
+    Text += Line + u"\n";
+    Records.Add(Line);
+  }
+  const auto Input = TCase::Encode(Text);
+  TLineEngineSettings Settings;
+  Settings.Command = lcPad;
+  Settings.TabWidth = 8;
+  TEngine Measure(Settings);
+  Measure.Feed(Input.data(), Input.size());
+  Measure.Finish();
+  EXPECT_EQ(Measure.Widest(), static_cast<uint64_t>(FindLongestLine(Records, 8).Width));
+  EXPECT_EQ(Measure.Widest(), 210u);
+  EXPECT_EQ(Measure.Lines(), std::size(Lines));
 }
 
 // A line more than 2^31 columns wide: 2^25 + 1 tabs of 64 columns, then a

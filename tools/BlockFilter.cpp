@@ -436,14 +436,19 @@ namespace {
 // returns once that output is out (or throws), and what was held goes.
 class TEngineOutput final : public TLineSink<char> {
  public:
+  // Gathered holds the output on its way to Sink: a caller that runs one
+  // engine after another gives each the same, which keeps its memory.
   TEngineOutput(TInput& Input, uint64_t Start, TByteSink* Sink, TChangeReport* Report,
-                bool StopAtChange, std::function<void()> WaitForEarlier = {})
+                bool StopAtChange, std::string& Gathered, std::function<void()> WaitForEarlier = {})
       : Input_(Input),
         Start_(Start),
         Sink_(Sink),
         Report_(Report),
         StopAtChange_(StopAtChange),
-        WaitForEarlier_(std::move(WaitForEarlier)) {}
+        WaitForEarlier_(std::move(WaitForEarlier)),
+        Gathered_(Gathered) {
+    Gathered_.clear();
+  }
 
   static constexpr size_t HoldLimit = 16 * OutputChunk;
 
@@ -506,7 +511,7 @@ class TEngineOutput final : public TLineSink<char> {
   TChangeReport* const Report_;
   const bool StopAtChange_;
   std::function<void()> WaitForEarlier_;
-  std::string Gathered_;
+  std::string& Gathered_;
 };
 
 // Every line rewritten and written out, two blocks at a time: a block that
@@ -536,6 +541,8 @@ TFilterResult RunSideBySide(TInput& Input, TLineBlockReader& Blocks,
     return std::nullopt;
   };
   std::string FirstBytes;
+  std::string FirstGathered;
+  std::string SecondGathered;
   try {
     for (;;) {
       std::string_view First;
@@ -544,7 +551,7 @@ TFilterResult RunSideBySide(TInput& Input, TLineBlockReader& Blocks,
       }
       if (First.empty()) break;
       const uint64_t FirstOffset = Blocks.Offset();
-      TEngineOutput FirstOutput(Input, FirstOffset, &Sink, nullptr, false);
+      TEngineOutput FirstOutput(Input, FirstOffset, &Sink, nullptr, false, FirstGathered);
       TEngine FirstEngine(Settings, FirstOutput);
       if (Blocks.IsPartial()) {
         if (auto Fault = Check(First, FirstOffset)) return *Fault;
@@ -574,7 +581,8 @@ TFilterResult RunSideBySide(TInput& Input, TLineBlockReader& Blocks,
         break;
       }
       const uint64_t SecondOffset = Blocks.Offset();
-      TEngineOutput SecondOutput(Input, SecondOffset, &Sink, nullptr, false, FirstDone);
+      TEngineOutput SecondOutput(Input, SecondOffset, &Sink, nullptr, false, SecondGathered,
+                                 FirstDone);
       TEngine SecondEngine(Settings, SecondOutput);
       std::optional<TFilterResult> SecondFault = Check(Second, SecondOffset);
       if (!SecondFault) SecondEngine.Feed(Second.data(), Second.size());
@@ -616,7 +624,8 @@ TFilterResult TBlockFilter::RunLines(TByteSink* Sink, TChangeReport* Report, boo
       };
       return RunSideBySide<TEngine>(Input_, Blocks, Settings, *Sink, Check);
     }
-    TEngineOutput Output(Input_, Bom_.size(), Sink, Report, StopAtChange);
+    std::string Gathered;
+    TEngineOutput Output(Input_, Bom_.size(), Sink, Report, StopAtChange, Gathered);
     TEngine Engine(Settings, Output);
     try {
       Output.Put(Bom_.data(), Bom_.size());

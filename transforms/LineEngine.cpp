@@ -77,6 +77,38 @@ inline uint8_t Byte(const char* P) {
   return static_cast<uint8_t>(*P);
 }
 
+// Set bits of X, by halves, nibbles and bytes (no instruction needed).
+inline uint64_t CountBits(uint64_t X) {
+  X = X - ((X >> 1) & 0x5555555555555555u);
+  X = (X & 0x3333333333333333u) + ((X >> 2) & 0x3333333333333333u);
+  X = (X + (X >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+  return (X * 0x0101010101010101u) >> 56;
+}
+
+// Bits From to To - 1 of a 64-bit mask (From <= To <= 64).
+inline uint64_t BitsBetween(uint64_t From, uint64_t To) {
+  const uint64_t Below = To == 64 ? ~uint64_t{0} : (uint64_t{1} << To) - 1;
+  return From == 64 ? 0 : Below & ~((uint64_t{1} << From) - 1);
+}
+
+// What a step of 64 bytes holds, a bit per byte (per the first byte of a
+// unit in UTF-16): breaks, tabs, and what its encoding's rules count the
+// display width of a range of it by (TStepRules::StepWidth).
+struct TStepMasks {
+  uint64_t Breaks = 0;
+  uint64_t Tabs = 0;
+  uint64_t Plus = 0;   // a column more
+  uint64_t Minus = 0;  // a column less
+  uint64_t Four = 0;   // three columns more
+};
+
+#ifdef QUILLET_SSE2
+// The lanes of Mask set in part Part (0 to 3) of a step, as its bits.
+inline uint64_t PartBits(__m128i Mask, int Part) {
+  return static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(Mask))) << (16 * Part);
+}
+#endif
+
 #ifdef QUILLET_SSE2
 // The sum of the two 64-bit lanes.
 inline uint64_t SumLanes(__m128i Sums) {
@@ -367,6 +399,57 @@ struct TUtf8Rules : TAsciiBreaks {
            (P[1] == 0xBE && P[2] >= 0x80 && P[2] <= 0x9F);
   }
 
+#ifdef QUILLET_SSE2
+  // DisplayWidth's columns by bits: a byte is a column, a control byte and
+  // 0xC0 to 0xEF one more, a continuation byte one less, 0xF0 and above
+  // three more, and a narrow three-byte character one less, marked at its
+  // first byte (so the two bytes after a step are read too). A range that
+  // ends where blanks or a break begin, or starts after a tab, cuts no such
+  // character: its second and third bytes are none of those.
+  static constexpr size_t StepOverhang = 2;
+  static TStepMasks StepMasks(const char* S) {
+    const auto Splat = [](int B) { return _mm_set1_epi8(static_cast<char>(B)); };
+    const auto Load = [S](int At) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(S + At)); };
+    TStepMasks M;
+    for (int Part = 0; Part < 4; ++Part) {
+      const __m128i V = Load(16 * Part);
+      M.Breaks |= PartBits(_mm_or_si128(_mm_cmpeq_epi8(V, Splat('\r')), _mm_cmpeq_epi8(V, Splat('\n'))), Part);
+      M.Tabs |= PartBits(_mm_cmpeq_epi8(V, Splat('\t')), Part);
+      // By signed value: 0x00 to 0x1F, 0xC0 to 0xEF, 0x80 to 0xBF, 0xF0 on.
+      const __m128i Control = _mm_andnot_si128(_mm_cmplt_epi8(V, Splat(0)), _mm_cmplt_epi8(V, Splat(0x20)));
+      const __m128i Lead = _mm_and_si128(_mm_cmpgt_epi8(V, Splat(0xBF)), _mm_cmplt_epi8(V, Splat(0xF0)));
+      M.Plus |= PartBits(_mm_or_si128(Control, Lead), Part);
+      uint64_t Minus = PartBits(_mm_cmplt_epi8(V, Splat(0xC0)), Part);
+      M.Four |= PartBits(_mm_and_si128(_mm_cmpgt_epi8(V, Splat(0xEF)), _mm_cmplt_epi8(V, Splat(0))), Part);
+      const __m128i E2 = _mm_cmpeq_epi8(V, Splat(0xE2));
+      const __m128i EF = _mm_cmpeq_epi8(V, Splat(0xEF));
+      if (_mm_movemask_epi8(_mm_or_si128(E2, EF)) != 0) {
+        const __m128i V1 = Load(16 * Part + 1);
+        const __m128i V2 = Load(16 * Part + 2);
+        const auto Is = [&Splat](__m128i X, int B) { return _mm_cmpeq_epi8(X, Splat(B)); };
+        const auto Within = [&Splat](__m128i X, int Low, int High) {
+          return _mm_cmpeq_epi8(_mm_min_epu8(_mm_max_epu8(X, Splat(Low)), Splat(High)), X);
+        };
+        // E2 80 BE; EF BD A1 to BF; EF BE 80 to 9F.
+        const __m128i Overline = _mm_and_si128(E2, _mm_and_si128(Is(V1, 0x80), Is(V2, 0xBE)));
+        const __m128i Kana =
+            _mm_and_si128(EF, _mm_or_si128(_mm_and_si128(Is(V1, 0xBD), Within(V2, 0xA1, 0xBF)),
+                                           _mm_and_si128(Is(V1, 0xBE), Within(V2, 0x80, 0x9F))));
+        Minus |= PartBits(_mm_or_si128(Overline, Kana), Part);
+      }
+      M.Minus |= Minus;
+    }
+    return M;
+  }
+  // The display width of the bytes of Range, a range of bits of M's step
+  // with no tab.
+  static uint64_t StepWidth(const TStepMasks& M, uint64_t Range) {
+    uint64_t Width = CountBits(Range) + CountBits(M.Plus & Range) - CountBits(M.Minus & Range);
+    if ((M.Four & Range) != 0) Width += 3 * CountBits(M.Four & Range);
+    return Width;
+  }
+#endif
+
   // Adds the width of P .. End to Width, and its code page 932 bytes, tabs
   // expanded, to Column: up to End with NeedColumn, else only up to the last
   // tab (nothing after it needs a column).
@@ -478,6 +561,25 @@ struct TCp932Rules : TAsciiBreaks {
     const uint8_t Extra[4] = {static_cast<uint8_t>(TabWidth + 1), 0, LeadExtra, FourExtra};
     return FindByteBreakBound(P, End, Extra, Bound);
   }
+
+#ifdef QUILLET_SSE2
+  // Measure's columns by bits: a byte is a column, a control byte two.
+  static constexpr size_t StepOverhang = 0;
+  static TStepMasks StepMasks(const char* S) {
+    const auto Splat = [](int B) { return _mm_set1_epi8(static_cast<char>(B)); };
+    TStepMasks M;
+    for (int Part = 0; Part < 4; ++Part) {
+      const __m128i V = _mm_loadu_si128(reinterpret_cast<const __m128i*>(S + 16 * Part));
+      M.Breaks |= PartBits(_mm_or_si128(_mm_cmpeq_epi8(V, Splat('\r')), _mm_cmpeq_epi8(V, Splat('\n'))), Part);
+      M.Tabs |= PartBits(_mm_cmpeq_epi8(V, Splat('\t')), Part);
+      M.Plus |= PartBits(_mm_cmpeq_epi8(_mm_min_epu8(V, Splat(0x1F)), V), Part);
+    }
+    return M;
+  }
+  static uint64_t StepWidth(const TStepMasks& M, uint64_t Range) {
+    return CountBits(Range) + CountBits(M.Plus & Range);
+  }
+#endif
 
   static void Measure(const char* P, const char* End, uint64_t& Width, uint64_t& Column,
                       uint32_t TabWidth, bool NeedColumn) {
@@ -698,6 +800,37 @@ struct TUtf16Rules {
     }
     return Narrow;
   }
+
+#ifdef QUILLET_SSE2
+  // Measure's columns by bits, one at the first byte of each unit: two a
+  // unit, less one for each narrow unit.
+  static constexpr size_t StepOverhang = 0;
+  static TStepMasks StepMasks(const U* S) {
+    const auto Splat = [](int Value) { return _mm_set1_epi16(static_cast<short>(Value)); };
+    const auto InRange = [&Splat](__m128i V, int Low, int High) {
+      const __m128i Offset = _mm_xor_si128(_mm_sub_epi16(V, Splat(Low)), Splat(0x8000));
+      return _mm_cmplt_epi16(Offset, Splat((High - Low + 1) ^ 0x8000));
+    };
+    TStepMasks M;
+    for (int Part = 0; Part < 4; ++Part) {
+      const __m128i V = TLoad::Load8(S + 8 * Step * static_cast<size_t>(Part));
+      M.Breaks |= PartBits(_mm_or_si128(_mm_cmpeq_epi16(V, Splat(CR)), _mm_cmpeq_epi16(V, Splat(LF))), Part);
+      M.Tabs |= PartBits(_mm_cmpeq_epi16(V, Splat(u'\t')), Part);
+      M.Minus |= PartBits(_mm_or_si128(_mm_or_si128(InRange(V, 0x0020, 0x007F), InRange(V, 0xFF61, 0xFF9F)),
+                                       _mm_cmpeq_epi16(V, Splat(0x203E))),
+                          Part);
+    }
+    constexpr uint64_t FirstBytes = 0x5555555555555555u;
+    M.Breaks &= FirstBytes;
+    M.Tabs &= FirstBytes;
+    M.Minus &= FirstBytes;
+    return M;
+  }
+  // Range covers whole units, two bits each.
+  static uint64_t StepWidth(const TStepMasks& M, uint64_t Range) {
+    return CountBits(Range) - CountBits(M.Minus & Range);
+  }
+#endif
 
   static void Measure(const U* P, const U* End, uint64_t& Width, uint64_t& Column,
                       uint32_t TabWidth, bool NeedColumn) {
@@ -1305,14 +1438,6 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanConten
 
 // --- Measuring every line -------------------------------------------------------
 
-// Set bits of X, by halves, nibbles and bytes (no instruction needed).
-inline uint64_t CountBits(uint64_t X) {
-  X = X - ((X >> 1) & 0x5555555555555555u);
-  X = (X & 0x3333333333333333u) + ((X >> 2) & 0x3333333333333333u);
-  X = (X + (X >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
-  return (X * 0x0101010101010101u) >> 56;
-}
-
 // A measuring pass over every line, in an encoding of bytes with ASCII
 // breaks: from P, which starts a line, the lines that end in this run are
 // taken 64 bytes at a time. A line's bound is ScanContent's (its bytes, and
@@ -1341,13 +1466,13 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::MeasureLin
     uint64_t Extra = 0;    // of the current line, in the steps before this one
     for (const char* Step = P; End - Step >= 64 && Step - Line <= static_cast<ptrdiff_t>(LongLine);
          Step += 64) {
-      uint64_t Breaks = 0, Controls = 0, Lead = 0, Four = 0;
+      uint64_t CRs = 0, Breaks = 0, Controls = 0, Lead = 0, Four = 0;
       for (int Part = 0; Part < 4; ++Part) {
         const __m128i V = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Step + 16 * Part));
-        const auto Bits = [Part](__m128i Mask) {
-          return static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(Mask))) << (16 * Part);
-        };
-        Breaks |= Bits(_mm_or_si128(_mm_cmpeq_epi8(V, Splat('\r')), _mm_cmpeq_epi8(V, Splat('\n'))));
+        const auto Bits = [Part](__m128i Mask) { return PartBits(Mask, Part); };
+        const __m128i CR = _mm_cmpeq_epi8(V, Splat('\r'));
+        CRs |= Bits(CR);
+        Breaks |= Bits(_mm_or_si128(CR, _mm_cmpeq_epi8(V, Splat('\n'))));
         Controls |= Bits(Within(V, 0x00, 0x1F));
         if constexpr (Leads) {
           Lead |= Bits(Within(V, 0xC0, 0xEF));
@@ -1364,6 +1489,32 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::MeasureLin
       // Where the current line starts in this step: past the LF of a CR LF
       // that the step before ended with, or at its start.
       uint64_t From = Line > Step ? static_cast<uint64_t>(Line - Step) : 0;
+      // No line that ends in this step can be wider than the widest so far
+      // when the current one, taken to the step's end, cannot: the lines
+      // are only counted. A CR that ends the step and the run is left to
+      // the line-by-line walk.
+      const uint64_t Rest = ~uint64_t{0} << From;
+      const uint64_t Ending = Breaks & Rest;
+      const bool OpenCR = (CRs >> 63) != 0 && Step + 64 == End;
+      if (!OpenCR &&
+          static_cast<uint64_t>(Step + 64 - Line) + Extra + ExtraOf(Rest) <= FWidest) {
+        if (Ending == 0) {
+          Extra += ExtraOf(Rest);
+          continue;
+        }
+        // The LF of a CR LF ends no line of its own.
+        const uint64_t Joined = Ending & ~CRs & (CRs << 1);
+        FLine += CountBits(Ending) - CountBits(Joined);
+        const auto Last = static_cast<uint64_t>(63 - std::countl_zero(Ending));
+        if (Last == 63) {
+          Line = Step + 64 + ((CRs >> 63) != 0 && Step[64] == '\n');
+          Extra = 0;
+        } else {
+          Line = Step + Last + 1;
+          Extra = ExtraOf(~uint64_t{0} << (Last + 1));
+        }
+        continue;
+      }
       for (uint64_t Pending = Breaks & ~((uint64_t{1} << From) - 1); Pending != 0;) {
         const auto Bit = static_cast<uint64_t>(std::countr_zero(Pending));
         Pending &= Pending - 1;
@@ -1401,6 +1552,90 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::MeasureLin
   return P;
 }
 
+// A rewriting pass of command 8 or 9 over every line, in an encoding whose
+// rules count widths by bits: from P, which starts a line, the lines that
+// end in this run are taken 64 units of bytes at a time, each as WholeLine
+// takes it. The width of a line is counted from the steps' bits after its
+// last tab, and measured up to it; a line whose trailing blanks begin in a
+// step before its break is measured whole. Gives the start of the first
+// line not taken, as MeasureLines does.
+template <typename TEncoding>
+const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLines(
+    const TUnit* P, const TUnit* End) {
+  using TRules = typename TRulesOf<TEncoding>::T;
+#ifdef QUILLET_SSE2
+  if constexpr (requires { TRules::StepMasks(P); }) {
+    constexpr size_t StepUnits = 64 / sizeof(TUnit) / TRules::BreakUnits * TRules::BreakUnits;
+    constexpr size_t Bytes = sizeof(TUnit);  // bits of a unit in a step's masks: its bytes'
+    constexpr size_t LongLine = 4096;
+    const TUnit* Line = P;   // where the current line starts
+    const TUnit* From = P;   // where its width is counted from: after its last tab so far
+    uint64_t Counted = 0;    // its width from From to the step
+    for (const TUnit* Step = P;
+         static_cast<size_t>(End - Step) >= StepUnits + TRules::StepOverhang &&
+         Step - Line <= static_cast<ptrdiff_t>(LongLine);
+         Step += StepUnits) {
+      const TStepMasks M = TRules::StepMasks(Step);
+      const auto Bit = [Step](const TUnit* Q) { return static_cast<uint64_t>(Q - Step) * Bytes; };
+      const auto InStep = [&Bit, Step](const TUnit* Q) { return Q > Step ? Bit(Q) : 0; };
+      const auto Width = [&M](uint64_t Lo, uint64_t Hi) {
+        return Lo >= Hi ? 0 : TRules::StepWidth(M, BitsBetween(Lo, Hi));
+      };
+      // The last tab of the current line in bits Lo to Hi - 1: From goes past it.
+      const auto PassTabs = [&](uint64_t Lo, uint64_t Hi) {
+        const uint64_t Tabs = M.Tabs & BitsBetween(Lo, Hi);
+        if (Tabs == 0) return false;
+        From = Step + (63 - static_cast<uint64_t>(std::countl_zero(Tabs))) / Bytes + TRules::BreakUnits;
+        return true;
+      };
+      uint64_t Start = InStep(Line);
+      for (uint64_t Pending = M.Breaks & ~BitsBetween(0, Start); Pending != 0;) {
+        const auto At = static_cast<uint64_t>(std::countr_zero(Pending));
+        Pending &= Pending - 1;
+        const TUnit* const Break = Step + At / Bytes;
+        const TUnit* const Blanks = TRules::TrailingBlanks(Line, Break);
+        uint64_t LineWidth = 0;
+        if (Blanks < Step) {
+          uint64_t Column = 0;
+          TRules::Measure(Line, Blanks, LineWidth, Column, FTabWidth, false);
+        } else {
+          if (PassTabs(Start, Bit(Blanks))) Counted = 0;
+          LineWidth = Counted + Width(InStep(From), Bit(Blanks));
+          if (From != Line) {
+            uint64_t Column = 0;
+            TRules::Measure(Line, From, LineWidth, Column, FTabWidth, false);
+          }
+        }
+        OpenLine(Line);
+        Copy(Line, Blanks);
+        THeld Held;
+        CountBlanks<false>(Blanks, Break, Held);
+        EndContent(LineWidth, Blanks != Break, Held, Blanks, Break);
+        const TUnit* const After = EndLine(Break, End);
+        if (FAfterCR) return After;  // cannot be: a step has units after it
+        // The LF of a CR LF is no break of its own.
+        if (After - Break > static_cast<ptrdiff_t>(TRules::BreakUnits)) Pending &= ~BitsBetween(0, Bit(After));
+        Line = From = After;
+        Counted = 0;
+        Start = Bit(After);
+        if (Start >= 64) break;
+      }
+      if (Line < Step + StepUnits) {
+        // The current line goes on into the next step.
+        if (PassTabs(InStep(Line), 64)) {
+          Counted = Width(Bit(From), 64);
+        } else {
+          Counted += Width(InStep(From), 64);
+        }
+      }
+    }
+    return Line;
+  }
+#endif
+  (void)End;
+  return P;
+}
+
 // --- Runs -----------------------------------------------------------------------
 
 template <typename TEncoding>
@@ -1418,10 +1653,14 @@ void TLineEngine<TEncoding>::Run(const TUnit* Begin, const TUnit* End, uint64_t 
   }
   const uint8_t IndentCommand = FCommand <= 3 ? 1 : FCommand;
   const bool MeasuresAll = FSink == nullptr && FAll && FSelectedPhase == phContent;
+  const bool PadsAll = FSink != nullptr && FAll && (FCommand == 8 || FCommand == 9);
   while (P != End) {
     if (!FLineOpen) {
       if (MeasuresAll) {
         P = MeasureLines(P, End);
+        if (P == End) break;
+      } else if (PadsAll) {
+        P = PadLines(P, End);
         if (P == End) break;
       }
       OpenLine(P);

@@ -238,6 +238,7 @@ class TLineEngine {
   QUILLET_LINE_STEP void EndIndent(const TUnit* P);
   QUILLET_LINE_STEP const TUnit* ScanContent(const TUnit* P, const TUnit* End);
   const TUnit* MeasureLines(const TUnit* P, const TUnit* End);
+  const TUnit* PadLines(const TUnit* P, const TUnit* End);
   QUILLET_LINE_STEP const TUnit* WholeLine(const TUnit* P, const TUnit* Break, const TUnit* End);
   template <bool Measure>
   void CountBlanks(const TUnit* From, const TUnit* To, THeld& Held);
