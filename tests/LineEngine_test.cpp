@@ -427,7 +427,9 @@ TYPED_TEST(LineEngine, MeasuresAndPadsEveryLineOfLongTexts) {
       FeedCut(Engine, Input, Cuts);
       ASSERT_EQ(Sink.Output, Expected.Units) << "round " << Round << ", cuts "
                                              << testing::PrintToString(Cuts);
-      if (Settings.Report) ASSERT_EQ(Sink.Changes, Expected.Changes) << "round " << Round;
+      if (Settings.Report) {
+        ASSERT_EQ(Sink.Changes, Expected.Changes) << "round " << Round;
+      }
       ASSERT_EQ(Engine.Changed(), !Expected.Changes.empty()) << "round " << Round;
     }
   }

@@ -85,6 +85,25 @@ inline uint64_t CountBits(uint64_t X) {
   return (X * 0x0101010101010101u) >> 56;
 }
 
+// CountBits, or the processor's instruction in a function built for it.
+template <bool Popcount>
+QUILLET_LINE_STEP uint64_t CountBitsBy(uint64_t X) {
+#ifdef QUILLET_POPCOUNT_CHOICE
+  if constexpr (Popcount) return static_cast<uint64_t>(__builtin_popcountll(X));
+#endif
+  return CountBits(X);
+}
+
+// Whether the processor counts bits itself.
+inline bool HasPopcount() {
+#ifdef QUILLET_POPCOUNT_CHOICE
+  static const bool Has = __builtin_cpu_supports("popcnt");
+  return Has;
+#else
+  return false;
+#endif
+}
+
 // Bits From to To - 1 of a 64-bit mask (From <= To <= 64).
 inline uint64_t BitsBetween(uint64_t From, uint64_t To) {
   const uint64_t Below = To == 64 ? ~uint64_t{0} : (uint64_t{1} << To) - 1;
@@ -411,6 +430,7 @@ struct TUtf8Rules : TAsciiBreaks {
     const auto Splat = [](int B) { return _mm_set1_epi8(static_cast<char>(B)); };
     const auto Load = [S](int At) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(S + At)); };
     TStepMasks M;
+    __m128i Candidates = _mm_setzero_si128();  // E2 or EF
     for (int Part = 0; Part < 4; ++Part) {
       const __m128i V = Load(16 * Part);
       M.Breaks |= PartBits(_mm_or_si128(_mm_cmpeq_epi8(V, Splat('\r')), _mm_cmpeq_epi8(V, Splat('\n'))), Part);
@@ -419,33 +439,40 @@ struct TUtf8Rules : TAsciiBreaks {
       const __m128i Control = _mm_andnot_si128(_mm_cmplt_epi8(V, Splat(0)), _mm_cmplt_epi8(V, Splat(0x20)));
       const __m128i Lead = _mm_and_si128(_mm_cmpgt_epi8(V, Splat(0xBF)), _mm_cmplt_epi8(V, Splat(0xF0)));
       M.Plus |= PartBits(_mm_or_si128(Control, Lead), Part);
-      uint64_t Minus = PartBits(_mm_cmplt_epi8(V, Splat(0xC0)), Part);
+      M.Minus |= PartBits(_mm_cmplt_epi8(V, Splat(0xC0)), Part);
       M.Four |= PartBits(_mm_and_si128(_mm_cmpgt_epi8(V, Splat(0xEF)), _mm_cmplt_epi8(V, Splat(0))), Part);
-      const __m128i E2 = _mm_cmpeq_epi8(V, Splat(0xE2));
-      const __m128i EF = _mm_cmpeq_epi8(V, Splat(0xEF));
-      if (_mm_movemask_epi8(_mm_or_si128(E2, EF)) != 0) {
+      Candidates = _mm_or_si128(Candidates, _mm_or_si128(_mm_cmpeq_epi8(V, Splat(0xE2)),
+                                                         _mm_cmpeq_epi8(V, Splat(0xEF))));
+    }
+    // Once a step: in Japanese text the full-width forms (EF) are common,
+    // and a test a part would often guess wrong.
+    if (_mm_movemask_epi8(Candidates) != 0) {
+      const auto Is = [&Splat](__m128i X, int B) { return _mm_cmpeq_epi8(X, Splat(B)); };
+      const auto Within = [&Splat](__m128i X, int Low, int High) {
+        return _mm_cmpeq_epi8(_mm_min_epu8(_mm_max_epu8(X, Splat(Low)), Splat(High)), X);
+      };
+      for (int Part = 0; Part < 4; ++Part) {
+        const __m128i V = Load(16 * Part);
         const __m128i V1 = Load(16 * Part + 1);
         const __m128i V2 = Load(16 * Part + 2);
-        const auto Is = [&Splat](__m128i X, int B) { return _mm_cmpeq_epi8(X, Splat(B)); };
-        const auto Within = [&Splat](__m128i X, int Low, int High) {
-          return _mm_cmpeq_epi8(_mm_min_epu8(_mm_max_epu8(X, Splat(Low)), Splat(High)), X);
-        };
         // E2 80 BE; EF BD A1 to BF; EF BE 80 to 9F.
-        const __m128i Overline = _mm_and_si128(E2, _mm_and_si128(Is(V1, 0x80), Is(V2, 0xBE)));
-        const __m128i Kana =
-            _mm_and_si128(EF, _mm_or_si128(_mm_and_si128(Is(V1, 0xBD), Within(V2, 0xA1, 0xBF)),
-                                           _mm_and_si128(Is(V1, 0xBE), Within(V2, 0x80, 0x9F))));
-        Minus |= PartBits(_mm_or_si128(Overline, Kana), Part);
+        const __m128i Overline = _mm_and_si128(Is(V, 0xE2), _mm_and_si128(Is(V1, 0x80), Is(V2, 0xBE)));
+        const __m128i Kana = _mm_and_si128(
+            Is(V, 0xEF), _mm_or_si128(_mm_and_si128(Is(V1, 0xBD), Within(V2, 0xA1, 0xBF)),
+                                      _mm_and_si128(Is(V1, 0xBE), Within(V2, 0x80, 0x9F))));
+        M.Minus |= PartBits(_mm_or_si128(Overline, Kana), Part);
       }
-      M.Minus |= Minus;
     }
     return M;
   }
-  // The display width of the bytes of Range, a range of bits of M's step
-  // with no tab.
-  static uint64_t StepWidth(const TStepMasks& M, uint64_t Range) {
-    uint64_t Width = CountBits(Range) + CountBits(M.Plus & Range) - CountBits(M.Minus & Range);
-    if ((M.Four & Range) != 0) Width += 3 * CountBits(M.Four & Range);
+  // The display width of the bytes of bits Lo to Hi - 1 of M's step, which
+  // hold no tab.
+  template <bool Popcount>
+  static uint64_t StepWidth(const TStepMasks& M, uint64_t Lo, uint64_t Hi) {
+    const uint64_t Range = BitsBetween(Lo, Hi);
+    uint64_t Width = Hi - Lo + CountBitsBy<Popcount>(M.Plus & Range) -
+                     CountBitsBy<Popcount>(M.Minus & Range);
+    if ((M.Four & Range) != 0) Width += 3 * CountBitsBy<Popcount>(M.Four & Range);
     return Width;
   }
 #endif
@@ -576,8 +603,9 @@ struct TCp932Rules : TAsciiBreaks {
     }
     return M;
   }
-  static uint64_t StepWidth(const TStepMasks& M, uint64_t Range) {
-    return CountBits(Range) + CountBits(M.Plus & Range);
+  template <bool Popcount>
+  static uint64_t StepWidth(const TStepMasks& M, uint64_t Lo, uint64_t Hi) {
+    return Hi - Lo + CountBitsBy<Popcount>(M.Plus & BitsBetween(Lo, Hi));
   }
 #endif
 
@@ -826,9 +854,10 @@ struct TUtf16Rules {
     M.Minus &= FirstBytes;
     return M;
   }
-  // Range covers whole units, two bits each.
-  static uint64_t StepWidth(const TStepMasks& M, uint64_t Range) {
-    return CountBits(Range) - CountBits(M.Minus & Range);
+  // Lo and Hi bound whole units, two bits each.
+  template <bool Popcount>
+  static uint64_t StepWidth(const TStepMasks& M, uint64_t Lo, uint64_t Hi) {
+    return Hi - Lo - CountBitsBy<Popcount>(M.Minus & BitsBetween(Lo, Hi));
   }
 #endif
 
@@ -883,14 +912,28 @@ struct TRulesOf<TCp932Bytes> {
 
 }  // namespace
 
+namespace {
+
+// Command 9 pads to the multiple of TabWidth at or after Widest + TabWidth:
+// the stop of this number.
+uint64_t PaddingStop(uint64_t Widest, uint32_t TabWidth) {
+  return Widest / TabWidth + (Widest % TabWidth != 0) + 1;
+}
+
+// Tabs from a line Width columns wide to the stop of number Stop: the first
+// reaches the next stop after Width, each further one the next.
+inline uint64_t TabsToStop(uint64_t Stop, uint64_t Width, uint32_t TabWidth) {
+  const uint64_t Passed = std::has_single_bit(TabWidth) ? Width >> std::countr_zero(TabWidth)
+                                                        : Width / TabWidth;
+  return Stop > Passed ? Stop - Passed : 0;
+}
+
+}  // namespace
+
 uint64_t PaddingCount(uint8_t Command, uint64_t Width, uint64_t Widest, uint32_t TabWidth) {
   if (Command == 8) return Widest > Width ? Widest - Width : 0;
   if (Command != 9) return 0;
-  // The stop is the multiple of TabWidth at or after Widest + TabWidth; the
-  // first tab reaches the next stop after Width, each further one the next.
-  const uint64_t Stops = Widest / TabWidth + (Widest % TabWidth != 0) + 1;
-  const uint64_t Passed = Width / TabWidth;
-  return Stops > Passed ? Stops - Passed : 0;
+  return TabsToStop(PaddingStop(Widest, TabWidth), Width, TabWidth);
 }
 
 template <typename TEncoding>
@@ -905,6 +948,7 @@ TLineEngine<TEncoding>::TLineEngine(const TLineEngineSettings& Settings)
   using TRules = typename TRulesOf<TEncoding>::T;
   FLineBefore = FLine = Settings.FirstLine == 0 ? 0 : Settings.FirstLine - 1;
   FPowerOfTwo = std::has_single_bit(FTabWidth);
+  FPaddingStop = PaddingStop(FWidestIn, FTabWidth);
   FSelectedPhase = phContent;
   FFullWidthColumns = static_cast<uint32_t>(TRules::FullWidthColumns());
   for (uint8_t Kind = BlankSpace; Kind <= BlankFullWidth; ++Kind) {
@@ -1031,40 +1075,47 @@ typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::Room(size_t Coun
 template <typename TEncoding>
 void TLineEngine<TEncoding>::WriteBlank(uint8_t Kind, uint64_t Count) {
   using TRules = typename TRulesOf<TEncoding>::T;
-  const TUnit* const Units = TRules::Blank(Kind);
   const size_t Length = TRules::BlankLength[Kind];
   while (Count != 0) {
     const auto Blanks = static_cast<size_t>(std::min<uint64_t>(Count, StageUnits / MaxCharUnits));
-    TUnit* To = Room(Blanks * Length);
-    if (Length == 1) {
-#ifdef QUILLET_SSE2
-      // Sixteen bytes a store; the stage has room for the units of the last
-      // store that lie past the fill, and what follows writes over them.
-      const __m128i Fill = sizeof(TUnit) == 2 ? _mm_set1_epi16(static_cast<short>(Units[0]))
-                                              : _mm_set1_epi8(static_cast<char>(Units[0]));
-      for (TUnit* const Stop = To + Blanks; To < Stop; To += 16 / sizeof(TUnit)) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(To), Fill);
-      }
-#else
-      std::fill_n(To, Blanks, Units[0]);
-#endif
-#ifdef QUILLET_SSE2
-    } else if (sizeof(TUnit) == 1 && Length == 2) {
-      // A UTF-16 or CP932 blank of two bytes, eight to a store.
-      uint16_t Pair;
-      std::memcpy(&Pair, Units, 2);
-      const __m128i Fill = _mm_set1_epi16(static_cast<short>(Pair));
-      for (TUnit* const Stop = To + 2 * Blanks; To < Stop; To += 16) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(To), Fill);
-      }
-#endif
-    } else {
-      for (size_t I = 0; I < Blanks; ++I, To += Length) {
-        for (size_t K = 0; K < Length; ++K) To[K] = Units[K];
-      }
-    }
+    FillBlanks(Room(Blanks * Length), Kind, Blanks);
     FStaged += Blanks * Length;
     Count -= Blanks;
+  }
+}
+
+// Count blanks of Kind at To, in the stage: the stage has room for the
+// units of a last store of sixteen bytes that lie past them, and what
+// follows writes over them.
+template <typename TEncoding>
+void TLineEngine<TEncoding>::FillBlanks(TUnit* To, uint8_t Kind, size_t Count) {
+  using TRules = typename TRulesOf<TEncoding>::T;
+  const TUnit* const Units = TRules::Blank(Kind);
+  const size_t Length = TRules::BlankLength[Kind];
+  if (Length == 1) {
+#ifdef QUILLET_SSE2
+    const __m128i Fill = sizeof(TUnit) == 2 ? _mm_set1_epi16(static_cast<short>(Units[0]))
+                                            : _mm_set1_epi8(static_cast<char>(Units[0]));
+    for (TUnit* const Stop = To + Count; To < Stop; To += 16 / sizeof(TUnit)) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(To), Fill);
+    }
+#else
+    std::fill_n(To, Count, Units[0]);
+#endif
+#ifdef QUILLET_SSE2
+  } else if (sizeof(TUnit) == 1 && Length == 2) {
+    // A UTF-16 or CP932 blank of two bytes, eight to a store.
+    uint16_t Pair;
+    std::memcpy(&Pair, Units, 2);
+    const __m128i Fill = _mm_set1_epi16(static_cast<short>(Pair));
+    for (TUnit* const Stop = To + 2 * Count; To < Stop; To += 16) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(To), Fill);
+    }
+#endif
+  } else {
+    for (size_t I = 0; I < Count; ++I, To += Length) {
+      for (size_t K = 0; K < Length; ++K) To[K] = Units[K];
+    }
   }
 }
 
@@ -1355,7 +1406,8 @@ void TLineEngine<TEncoding>::EndContent(uint64_t Width, bool Blanks, const THeld
     FKinds |= static_cast<uint8_t>(Blanks * lkTrailingBlanks);
     return;
   }
-  const uint64_t Pad = PaddingCount(FCommand, Width, FWidestIn, FTabWidth);
+  const uint64_t Pad = FCommand == 8 ? PaddingCount(8, Width, FWidestIn, FTabWidth)
+                                     : TabsToStop(FPaddingStop, Width, FTabWidth);
   const uint8_t Kind = FCommand == 8 ? BlankSpace : BlankTab;
   const bool Same = Held.Blanks == Pad && (Pad == 0 || Held.Kinds == 1 << Kind);
   if (!Same) {
@@ -1446,7 +1498,8 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanConten
 // measures it. Gives the start of the first line not taken: one that goes
 // on past the last whole step, or a CR whose LF may follow in the next run.
 template <typename TEncoding>
-const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::MeasureLines(
+template <bool Popcount>
+const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::MeasureLinesBy(
     const TUnit* P, const TUnit* End) {
   using TRules = typename TRulesOf<TEncoding>::T;
 #ifdef QUILLET_SSE2
@@ -1466,13 +1519,11 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::MeasureLin
     uint64_t Extra = 0;    // of the current line, in the steps before this one
     for (const char* Step = P; End - Step >= 64 && Step - Line <= static_cast<ptrdiff_t>(LongLine);
          Step += 64) {
-      uint64_t CRs = 0, Breaks = 0, Controls = 0, Lead = 0, Four = 0;
+      uint64_t Breaks = 0, Controls = 0, Lead = 0, Four = 0;
       for (int Part = 0; Part < 4; ++Part) {
         const __m128i V = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Step + 16 * Part));
         const auto Bits = [Part](__m128i Mask) { return PartBits(Mask, Part); };
-        const __m128i CR = _mm_cmpeq_epi8(V, Splat('\r'));
-        CRs |= Bits(CR);
-        Breaks |= Bits(_mm_or_si128(CR, _mm_cmpeq_epi8(V, Splat('\n'))));
+        Breaks |= Bits(_mm_or_si128(_mm_cmpeq_epi8(V, Splat('\r')), _mm_cmpeq_epi8(V, Splat('\n'))));
         Controls |= Bits(Within(V, 0x00, 0x1F));
         if constexpr (Leads) {
           Lead |= Bits(Within(V, 0xC0, 0xEF));
@@ -1480,41 +1531,16 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::MeasureLin
         }
       }
       const auto ExtraOf = [&](uint64_t Range) {
-        uint64_t More = ControlExtra * CountBits(Controls & Range);
+        uint64_t More = ControlExtra * CountBitsBy<Popcount>(Controls & Range);
         if constexpr (Leads) {
-          More += TRules::LeadExtra * CountBits(Lead & Range) + TRules::FourExtra * CountBits(Four & Range);
+          More += TRules::LeadExtra * CountBitsBy<Popcount>(Lead & Range);
+          if ((Four & Range) != 0) More += TRules::FourExtra * CountBitsBy<Popcount>(Four & Range);
         }
         return More;
       };
       // Where the current line starts in this step: past the LF of a CR LF
       // that the step before ended with, or at its start.
       uint64_t From = Line > Step ? static_cast<uint64_t>(Line - Step) : 0;
-      // No line that ends in this step can be wider than the widest so far
-      // when the current one, taken to the step's end, cannot: the lines
-      // are only counted. A CR that ends the step and the run is left to
-      // the line-by-line walk.
-      const uint64_t Rest = ~uint64_t{0} << From;
-      const uint64_t Ending = Breaks & Rest;
-      const bool OpenCR = (CRs >> 63) != 0 && Step + 64 == End;
-      if (!OpenCR &&
-          static_cast<uint64_t>(Step + 64 - Line) + Extra + ExtraOf(Rest) <= FWidest) {
-        if (Ending == 0) {
-          Extra += ExtraOf(Rest);
-          continue;
-        }
-        // The LF of a CR LF ends no line of its own.
-        const uint64_t Joined = Ending & ~CRs & (CRs << 1);
-        FLine += CountBits(Ending) - CountBits(Joined);
-        const auto Last = static_cast<uint64_t>(63 - std::countl_zero(Ending));
-        if (Last == 63) {
-          Line = Step + 64 + ((CRs >> 63) != 0 && Step[64] == '\n');
-          Extra = 0;
-        } else {
-          Line = Step + Last + 1;
-          Extra = ExtraOf(~uint64_t{0} << (Last + 1));
-        }
-        continue;
-      }
       for (uint64_t Pending = Breaks & ~((uint64_t{1} << From) - 1); Pending != 0;) {
         const auto Bit = static_cast<uint64_t>(std::countr_zero(Pending));
         Pending &= Pending - 1;
@@ -1552,6 +1578,46 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::MeasureLin
   return P;
 }
 
+// A line of PadLines, Width columns wide, Line to its Break, the blanks
+// that end it from Blanks: as WholeLine puts it out, a changed line's new
+// units put in the stage in one go when they fit. Gives the end of its
+// break.
+template <typename TEncoding>
+const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLine(
+    const TUnit* Line, const TUnit* Blanks, const TUnit* Break, const TUnit* End, uint64_t Width) {
+  using TRules = typename TRulesOf<TEncoding>::T;
+  OpenLine(Line);
+  FWidest = std::max(FWidest, Width);
+  const uint64_t Pad = FCommand == 8 ? PaddingCount(8, Width, FWidestIn, FTabWidth)
+                                     : TabsToStop(FPaddingStop, Width, FTabWidth);
+  const uint8_t Kind = FCommand == 8 ? BlankSpace : BlankTab;
+  bool Same = Pad == 0 && Blanks == Break;
+  if (Pad != 0 && Blanks != Break) {
+    THeld Held;
+    CountBlanks<false>(Blanks, Break, Held);
+    Same = Held.Blanks == Pad && Held.Kinds == 1 << Kind;
+  }
+  if (Same) {
+    Copy(Line, Break);
+    return EndLine(Break, End);
+  }
+  FKinds = static_cast<uint8_t>((Blanks != Break) * lkTrailingBlanks | (Pad != 0) * lkPadding);
+  Copy(Line, Blanks);
+  const size_t Length = TRules::BlankLength[Kind];
+  const auto Copied = static_cast<size_t>(FCopyEnd - FCopyBegin);
+  if (Pad <= StageUnits && Copied <= StageUnits && Copied + Pad * Length <= StageUnits - FStaged) {
+    TUnit* const To = FStage + FStaged;
+    CopyBytes(reinterpret_cast<char*>(To), reinterpret_cast<const char*>(FCopyBegin),
+              Copied * sizeof(TUnit));
+    FCopyBegin = FCopyEnd = nullptr;
+    FillBlanks(To + Copied, Kind, static_cast<size_t>(Pad));
+    FStaged += Copied + static_cast<size_t>(Pad) * Length;
+  } else {
+    WriteBlank(Kind, Pad);
+  }
+  return EndLine(Break, End);
+}
+
 // A rewriting pass of command 8 or 9 over every line, in an encoding whose
 // rules count widths by bits: from P, which starts a line, the lines that
 // end in this run are taken 64 units of bytes at a time, each as WholeLine
@@ -1560,7 +1626,8 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::MeasureLin
 // step before its break is measured whole. Gives the start of the first
 // line not taken, as MeasureLines does.
 template <typename TEncoding>
-const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLines(
+template <bool Popcount>
+const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLinesBy(
     const TUnit* P, const TUnit* End) {
   using TRules = typename TRulesOf<TEncoding>::T;
 #ifdef QUILLET_SSE2
@@ -1579,7 +1646,7 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLines(
       const auto Bit = [Step](const TUnit* Q) { return static_cast<uint64_t>(Q - Step) * Bytes; };
       const auto InStep = [&Bit, Step](const TUnit* Q) { return Q > Step ? Bit(Q) : 0; };
       const auto Width = [&M](uint64_t Lo, uint64_t Hi) {
-        return Lo >= Hi ? 0 : TRules::StepWidth(M, BitsBetween(Lo, Hi));
+        return Lo >= Hi ? 0 : TRules::template StepWidth<Popcount>(M, Lo, Hi);
       };
       // The last tab of the current line in bits Lo to Hi - 1: From goes past it.
       const auto PassTabs = [&](uint64_t Lo, uint64_t Hi) {
@@ -1606,12 +1673,7 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLines(
             TRules::Measure(Line, From, LineWidth, Column, FTabWidth, false);
           }
         }
-        OpenLine(Line);
-        Copy(Line, Blanks);
-        THeld Held;
-        CountBlanks<false>(Blanks, Break, Held);
-        EndContent(LineWidth, Blanks != Break, Held, Blanks, Break);
-        const TUnit* const After = EndLine(Break, End);
+        const TUnit* const After = PadLine(Line, Blanks, Break, End, LineWidth);
         if (FAfterCR) return After;  // cannot be: a step has units after it
         // The LF of a CR LF is no break of its own.
         if (After - Break > static_cast<ptrdiff_t>(TRules::BreakUnits)) Pending &= ~BitsBetween(0, Bit(After));
@@ -1634,6 +1696,27 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLines(
 #endif
   (void)End;
   return P;
+}
+
+template <typename TEncoding>
+const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::MeasureLinesByPopcount(
+    const TUnit* P, const TUnit* End) {
+  return MeasureLinesBy<true>(P, End);
+}
+template <typename TEncoding>
+const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLinesByPopcount(
+    const TUnit* P, const TUnit* End) {
+  return PadLinesBy<true>(P, End);
+}
+template <typename TEncoding>
+const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::MeasureLines(
+    const TUnit* P, const TUnit* End) {
+  return HasPopcount() ? MeasureLinesByPopcount(P, End) : MeasureLinesBy<false>(P, End);
+}
+template <typename TEncoding>
+const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLines(
+    const TUnit* P, const TUnit* End) {
+  return HasPopcount() ? PadLinesByPopcount(P, End) : PadLinesBy<false>(P, End);
 }
 
 // --- Runs -----------------------------------------------------------------------

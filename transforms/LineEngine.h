@@ -54,6 +54,17 @@
 #define QUILLET_LINE_STEP inline
 #endif
 
+// The processor's population count, asked of the compiler for one function
+// at a time: where it can be, the loops that count bits are built with it
+// and without, and the processor says which runs.
+#if defined(__linux__) && defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && \
+    !defined(QUILLET_NO_SIMD) && !defined(QUILLET_NO_POPCOUNT)
+#define QUILLET_POPCOUNT_CHOICE 1
+#define QUILLET_POPCOUNT_TARGET __attribute__((target("popcnt")))
+#else
+#define QUILLET_POPCOUNT_TARGET
+#endif
+
 namespace quillet {
 
 // The encodings, each naming its code unit. TUtf16Text is UTF-16 in the
@@ -239,6 +250,14 @@ class TLineEngine {
   QUILLET_LINE_STEP const TUnit* ScanContent(const TUnit* P, const TUnit* End);
   const TUnit* MeasureLines(const TUnit* P, const TUnit* End);
   const TUnit* PadLines(const TUnit* P, const TUnit* End);
+  template <bool Popcount>
+  QUILLET_LINE_STEP const TUnit* MeasureLinesBy(const TUnit* P, const TUnit* End);
+  template <bool Popcount>
+  QUILLET_LINE_STEP const TUnit* PadLinesBy(const TUnit* P, const TUnit* End);
+  QUILLET_POPCOUNT_TARGET const TUnit* MeasureLinesByPopcount(const TUnit* P, const TUnit* End);
+  QUILLET_POPCOUNT_TARGET const TUnit* PadLinesByPopcount(const TUnit* P, const TUnit* End);
+  QUILLET_LINE_STEP const TUnit* PadLine(const TUnit* Line, const TUnit* Blanks, const TUnit* Break,
+                                         const TUnit* End, uint64_t Width);
   QUILLET_LINE_STEP const TUnit* WholeLine(const TUnit* P, const TUnit* Break, const TUnit* End);
   template <bool Measure>
   void CountBlanks(const TUnit* From, const TUnit* To, THeld& Held);
@@ -254,6 +273,7 @@ class TLineEngine {
   void Write(const TUnit* Units, size_t Count);
   QUILLET_LINE_STEP TUnit* Room(size_t Count);
   void WriteBlank(uint8_t Kind, uint64_t Count);
+  QUILLET_LINE_STEP void FillBlanks(TUnit* To, uint8_t Kind, size_t Count);
   void FlushCopy();
   void Drain();
 
@@ -269,6 +289,7 @@ class TLineEngine {
   // The units of each blank kind (and some after them, to copy in one go).
   TUnit FBlankUnits[4][MaxCharUnits] = {};
   uint64_t FWidestIn;
+  uint64_t FPaddingStop;  // command 9: the tab stop it pads to, by number
   std::vector<TLineRange> FRanges;  // sorted by First
   size_t FNextRange = 0;
 
