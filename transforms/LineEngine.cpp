@@ -119,6 +119,8 @@ struct TStepMasks {
   uint64_t Plus = 0;   // a column more
   uint64_t Minus = 0;  // a column less
   uint64_t Four = 0;   // three columns more
+  // Where the rules say so (BlanksByBits), every bit of the blanks.
+  uint64_t Blanks = 0;
 };
 
 #ifdef QUILLET_SSE2
@@ -831,8 +833,10 @@ struct TUtf16Rules {
 
 #ifdef QUILLET_SSE2
   // Measure's columns by bits, one at the first byte of each unit: two a
-  // unit, less one for each narrow unit.
+  // unit, less one for each narrow unit. Every blank is a unit of its own,
+  // both of whose bits say so.
   static constexpr size_t StepOverhang = 0;
+  static constexpr bool BlanksByBits = true;
   static TStepMasks StepMasks(const U* S) {
     const auto Splat = [](int Value) { return _mm_set1_epi16(static_cast<short>(Value)); };
     const auto InRange = [&Splat](__m128i V, int Low, int High) {
@@ -843,7 +847,11 @@ struct TUtf16Rules {
     for (int Part = 0; Part < 4; ++Part) {
       const __m128i V = TLoad::Load8(S + 8 * Step * static_cast<size_t>(Part));
       M.Breaks |= PartBits(_mm_or_si128(_mm_cmpeq_epi16(V, Splat(CR)), _mm_cmpeq_epi16(V, Splat(LF))), Part);
-      M.Tabs |= PartBits(_mm_cmpeq_epi16(V, Splat(u'\t')), Part);
+      const __m128i Tab = _mm_cmpeq_epi16(V, Splat(u'\t'));
+      M.Tabs |= PartBits(Tab, Part);
+      M.Blanks |= PartBits(_mm_or_si128(Tab, _mm_or_si128(_mm_cmpeq_epi16(V, Splat(u' ')),
+                                                          _mm_cmpeq_epi16(V, Splat(0x3000)))),
+                           Part);
       M.Minus |= PartBits(_mm_or_si128(_mm_or_si128(InRange(V, 0x0020, 0x007F), InRange(V, 0xFF61, 0xFF9F)),
                                        _mm_cmpeq_epi16(V, Splat(0x203E))),
                           Part);
@@ -1572,6 +1580,53 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::MeasureLin
       }
     }
     return Line;
+  } else if constexpr (requires { TRules::StepMasks(P); }) {
+    // UTF-16: a line's bound is two columns a unit and TabWidth a tab, as
+    // FindBreakBound counts it.
+    constexpr size_t StepUnits = 64 / sizeof(TUnit) / TRules::BreakUnits * TRules::BreakUnits;
+    constexpr size_t Bytes = sizeof(TUnit);  // bits of a unit in a step's masks: its bytes'
+    constexpr size_t LongLine = 4096;
+    const TUnit* Line = P;  // where the current line starts
+    uint64_t Tabs = 0;      // of the current line, in the steps before this one
+    for (const TUnit* Step = P; static_cast<size_t>(End - Step) >= StepUnits &&
+                                Step - Line <= static_cast<ptrdiff_t>(LongLine);
+         Step += StepUnits) {
+      const TStepMasks M = TRules::StepMasks(Step);
+      const auto Bit = [Step](const TUnit* Q) { return static_cast<uint64_t>(Q - Step) * Bytes; };
+      const auto TabsIn = [&M](uint64_t Lo, uint64_t Hi) {
+        const uint64_t Found = M.Tabs & BitsBetween(Lo, Hi);
+        return Found == 0 ? 0 : CountBitsBy<Popcount>(Found);
+      };
+      uint64_t Start = Line > Step ? Bit(Line) : 0;
+      for (uint64_t Pending = M.Breaks & ~BitsBetween(0, Start); Pending != 0;) {
+        const auto At = static_cast<uint64_t>(std::countr_zero(Pending));
+        Pending &= Pending - 1;
+        const TUnit* const Break = Step + At / Bytes;
+        const uint64_t Bound = 2 * static_cast<uint64_t>(Break - Line) / TRules::BreakUnits +
+                               (Tabs + TabsIn(Start, At)) * FTabWidth;
+        if (Bound > FWidest) {
+          uint64_t Width = 0;
+          uint64_t Column = 0;
+          TRules::Measure(Line, TRules::TrailingBlanks(Line, Break), Width, Column, FTabWidth, false);
+          FWidest = std::max(FWidest, Width);
+        }
+        const TUnit* After = Break + TRules::BreakUnits;
+        if (TRules::IsCR(Break, End)) {
+          if (After == End) return Line;  // the LF may come in the next run
+          if (TRules::IsLF(After, End)) {
+            After += TRules::BreakUnits;
+            Pending &= ~BitsBetween(0, std::min<uint64_t>(Bit(After), 64));
+          }
+        }
+        ++FLine;
+        Line = After;
+        Tabs = 0;
+        Start = Bit(After);
+        if (Start >= 64) break;  // the LF of a CR LF that ends the step
+      }
+      if (Line < Step + StepUnits) Tabs += TabsIn(Line > Step ? Bit(Line) : 0, 64);
+    }
+    return Line;
   }
 #endif
   (void)End;
@@ -1591,8 +1646,10 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLine(
   const uint64_t Pad = FCommand == 8 ? PaddingCount(8, Width, FWidestIn, FTabWidth)
                                      : TabsToStop(FPaddingStop, Width, FTabWidth);
   const uint8_t Kind = FCommand == 8 ? BlankSpace : BlankTab;
+  const size_t Length = TRules::BlankLength[Kind];
   bool Same = Pad == 0 && Blanks == Break;
-  if (Pad != 0 && Blanks != Break) {
+  // The blanks are the padding only if they are as many units.
+  if (Pad != 0 && static_cast<uint64_t>(Break - Blanks) == Pad * Length) {
     THeld Held;
     CountBlanks<false>(Blanks, Break, Held);
     Same = Held.Blanks == Pad && Held.Kinds == 1 << Kind;
@@ -1603,7 +1660,6 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLine(
   }
   FKinds = static_cast<uint8_t>((Blanks != Break) * lkTrailingBlanks | (Pad != 0) * lkPadding);
   Copy(Line, Blanks);
-  const size_t Length = TRules::BlankLength[Kind];
   const auto Copied = static_cast<size_t>(FCopyEnd - FCopyBegin);
   if (Pad <= StageUnits && Copied <= StageUnits && Copied + Pad * Length <= StageUnits - FStaged) {
     TUnit* const To = FStage + FStaged;
@@ -1660,7 +1716,20 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLinesBy
         const auto At = static_cast<uint64_t>(std::countr_zero(Pending));
         Pending &= Pending - 1;
         const TUnit* const Break = Step + At / Bytes;
-        const TUnit* const Blanks = TRules::TrailingBlanks(Line, Break);
+        const TUnit* Blanks;
+        if constexpr (requires { TRules::BlanksByBits; }) {
+          // Just past the last bit below the break that is no blank's (in
+          // this step, the break before the line is one); the blanks may
+          // reach back past a step that the line started before.
+          const uint64_t Other = ~M.Blanks & BitsBetween(0, At);
+          if (Other == 0 && Line < Step) {
+            Blanks = TRules::TrailingBlanks(Line, Break);
+          } else {
+            Blanks = Step + (Other == 0 ? 0 : 64 - static_cast<uint64_t>(std::countl_zero(Other))) / Bytes;
+          }
+        } else {
+          Blanks = TRules::TrailingBlanks(Line, Break);
+        }
         uint64_t LineWidth = 0;
         if (Blanks < Step) {
           uint64_t Column = 0;
@@ -1676,7 +1745,9 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLinesBy
         const TUnit* const After = PadLine(Line, Blanks, Break, End, LineWidth);
         if (FAfterCR) return After;  // cannot be: a step has units after it
         // The LF of a CR LF is no break of its own.
-        if (After - Break > static_cast<ptrdiff_t>(TRules::BreakUnits)) Pending &= ~BitsBetween(0, Bit(After));
+        if (After - Break > static_cast<ptrdiff_t>(TRules::BreakUnits)) {
+          Pending &= ~BitsBetween(0, std::min<uint64_t>(Bit(After), 64));
+        }
         Line = From = After;
         Counted = 0;
         Start = Bit(After);
