@@ -433,6 +433,7 @@ struct TUtf8Rules : TAsciiBreaks {
     const auto Load = [S](int At) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(S + At)); };
     TStepMasks M;
     __m128i Candidates = _mm_setzero_si128();  // E2 or EF
+    __m128i AnyFour = _mm_setzero_si128();
     for (int Part = 0; Part < 4; ++Part) {
       const __m128i V = Load(16 * Part);
       M.Breaks |= PartBits(_mm_or_si128(_mm_cmpeq_epi8(V, Splat('\r')), _mm_cmpeq_epi8(V, Splat('\n'))), Part);
@@ -442,9 +443,16 @@ struct TUtf8Rules : TAsciiBreaks {
       const __m128i Lead = _mm_and_si128(_mm_cmpgt_epi8(V, Splat(0xBF)), _mm_cmplt_epi8(V, Splat(0xF0)));
       M.Plus |= PartBits(_mm_or_si128(Control, Lead), Part);
       M.Minus |= PartBits(_mm_cmplt_epi8(V, Splat(0xC0)), Part);
-      M.Four |= PartBits(_mm_and_si128(_mm_cmpgt_epi8(V, Splat(0xEF)), _mm_cmplt_epi8(V, Splat(0))), Part);
+      AnyFour = _mm_or_si128(AnyFour, _mm_and_si128(_mm_cmpgt_epi8(V, Splat(0xEF)), _mm_cmplt_epi8(V, Splat(0))));
       Candidates = _mm_or_si128(Candidates, _mm_or_si128(_mm_cmpeq_epi8(V, Splat(0xE2)),
                                                          _mm_cmpeq_epi8(V, Splat(0xEF))));
+    }
+    // Four-byte characters are rare: their bits only where there are some.
+    if (_mm_movemask_epi8(AnyFour) != 0) {
+      for (int Part = 0; Part < 4; ++Part) {
+        const __m128i V = Load(16 * Part);
+        M.Four |= PartBits(_mm_and_si128(_mm_cmpgt_epi8(V, Splat(0xEF)), _mm_cmplt_epi8(V, Splat(0))), Part);
+      }
     }
     // Once a step: in Japanese text the full-width forms (EF) are common,
     // and a test a part would often guess wrong.
@@ -1364,20 +1372,45 @@ void TLineEngine<TEncoding>::CountBlanks(const TUnit* From, const TUnit* To, THe
        From += Blank.Units) {
     ++Held.Blanks;
     Held.Kinds |= static_cast<uint8_t>(1 << Blank.Kind);
-    if constexpr (Measure) {
-      if (Blank.Kind == BlankTab) {
-        const uint32_t Fill = TabFill(FColumns.Column, FTabWidth);
-        FColumns.Column += Fill;
-        Held.Width += Fill;
-      } else if (Blank.Kind == BlankSpace) {
-        FColumns.Column += 1;
-        Held.Width += 1;
-      } else {
-        FColumns.Column += FullWidthColumns;
-        Held.Width += 2;
-      }
-    }
+    if constexpr (Measure) AddBlank(Blank.Kind, FullWidthColumns, FColumns.Column, Held.Width);
   }
+}
+
+// A blank of Kind at Column (its code page 932 column): Column and Width
+// go past it.
+template <typename TEncoding>
+void TLineEngine<TEncoding>::AddBlank(uint8_t Kind, uint64_t FullWidthColumns, uint64_t& Column,
+                                      uint64_t& Width) const {
+  if (Kind == BlankTab) {
+    const uint32_t Fill = TabFill(Column, FTabWidth);
+    Column += Fill;
+    Width += Fill;
+  } else if (Kind == BlankSpace) {
+    Column += 1;
+    Width += 1;
+  } else {
+    Column += FullWidthColumns;
+    Width += 2;
+  }
+}
+
+// Adds the width of P .. End, taken as the start of a line, to Width: an
+// indent of blanks blank by blank, anything else as the rules measure it.
+template <typename TEncoding>
+void TLineEngine<TEncoding>::MeasureStart(const TUnit* P, const TUnit* End, uint64_t& Width) const {
+  using TRules = typename TRulesOf<TEncoding>::T;
+  uint64_t Column = 0;
+  uint64_t Blanks = 0;
+  const TUnit* Q = P;
+  for (TBlank Blank; Q != End && (Blank = TRules::BlankAt(Q, End)).Units != 0; Q += Blank.Units) {
+    AddBlank(Blank.Kind, FFullWidthColumns, Column, Blanks);
+  }
+  if (Q == End) {
+    Width += Blanks;
+    return;
+  }
+  Column = 0;
+  TRules::Measure(P, End, Width, Column, FTabWidth, false);
 }
 
 // The blanks held back, up to P, are inside the line: out they go, from the
@@ -1737,10 +1770,7 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLinesBy
         } else {
           if (PassTabs(Start, Bit(Blanks))) Counted = 0;
           LineWidth = Counted + Width(InStep(From), Bit(Blanks));
-          if (From != Line) {
-            uint64_t Column = 0;
-            TRules::Measure(Line, From, LineWidth, Column, FTabWidth, false);
-          }
+          if (From != Line) MeasureStart(Line, From, LineWidth);
         }
         const TUnit* const After = PadLine(Line, Blanks, Break, End, LineWidth);
         if (FAfterCR) return After;  // cannot be: a step has units after it

@@ -261,6 +261,9 @@ class TLineEngine {
   QUILLET_LINE_STEP const TUnit* WholeLine(const TUnit* P, const TUnit* Break, const TUnit* End);
   template <bool Measure>
   void CountBlanks(const TUnit* From, const TUnit* To, THeld& Held);
+  QUILLET_LINE_STEP void AddBlank(uint8_t Kind, uint64_t FullWidthColumns, uint64_t& Column,
+                                  uint64_t& Width) const;
+  QUILLET_LINE_STEP void MeasureStart(const TUnit* P, const TUnit* End, uint64_t& Width) const;
   QUILLET_LINE_STEP void KeepHeldBlanks(const TUnit* P);
   QUILLET_LINE_STEP void EndContent(uint64_t Width, bool Blanks, const THeld& Held,
                                     const TUnit* HeldHere, const TUnit* Break);
