@@ -428,6 +428,9 @@ struct TUtf8Rules : TAsciiBreaks {
   // ends where blanks or a break begin, or starts after a tab, cuts no such
   // character: its second and third bytes are none of those.
   static constexpr size_t StepOverhang = 2;
+  // Without Exact, the narrow characters are left out (their widths are
+  // then counted one too many).
+  template <bool Exact = true>
   static TStepMasks StepMasks(const char* S) {
     const auto Splat = [](int B) { return _mm_set1_epi8(static_cast<char>(B)); };
     const auto Load = [S](int At) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(S + At)); };
@@ -456,7 +459,7 @@ struct TUtf8Rules : TAsciiBreaks {
     }
     // Once a step: in Japanese text the full-width forms (EF) are common,
     // and a test a part would often guess wrong.
-    if (_mm_movemask_epi8(Candidates) != 0) {
+    if (Exact && _mm_movemask_epi8(Candidates) != 0) {
       const auto Is = [&Splat](__m128i X, int B) { return _mm_cmpeq_epi8(X, Splat(B)); };
       const auto Within = [&Splat](__m128i X, int Low, int High) {
         return _mm_cmpeq_epi8(_mm_min_epu8(_mm_max_epu8(X, Splat(Low)), Splat(High)), X);
@@ -602,6 +605,7 @@ struct TCp932Rules : TAsciiBreaks {
 #ifdef QUILLET_SSE2
   // Measure's columns by bits: a byte is a column, a control byte two.
   static constexpr size_t StepOverhang = 0;
+  template <bool Exact = true>
   static TStepMasks StepMasks(const char* S) {
     const auto Splat = [](int B) { return _mm_set1_epi8(static_cast<char>(B)); };
     TStepMasks M;
@@ -845,6 +849,8 @@ struct TUtf16Rules {
   // both of whose bits say so.
   static constexpr size_t StepOverhang = 0;
   static constexpr bool BlanksByBits = true;
+  // Without Exact, no blanks.
+  template <bool Exact = true>
   static TStepMasks StepMasks(const U* S) {
     const auto Splat = [](int Value) { return _mm_set1_epi16(static_cast<short>(Value)); };
     const auto InRange = [&Splat](__m128i V, int Low, int High) {
@@ -857,9 +863,11 @@ struct TUtf16Rules {
       M.Breaks |= PartBits(_mm_or_si128(_mm_cmpeq_epi16(V, Splat(CR)), _mm_cmpeq_epi16(V, Splat(LF))), Part);
       const __m128i Tab = _mm_cmpeq_epi16(V, Splat(u'\t'));
       M.Tabs |= PartBits(Tab, Part);
-      M.Blanks |= PartBits(_mm_or_si128(Tab, _mm_or_si128(_mm_cmpeq_epi16(V, Splat(u' ')),
-                                                          _mm_cmpeq_epi16(V, Splat(0x3000)))),
-                           Part);
+      if constexpr (Exact) {
+        M.Blanks |= PartBits(_mm_or_si128(Tab, _mm_or_si128(_mm_cmpeq_epi16(V, Splat(u' ')),
+                                                            _mm_cmpeq_epi16(V, Splat(0x3000)))),
+                             Part);
+      }
       M.Minus |= PartBits(_mm_or_si128(_mm_or_si128(InRange(V, 0x0020, 0x007F), InRange(V, 0xFF61, 0xFF9F)),
                                        _mm_cmpeq_epi16(V, Splat(0x203E))),
                           Part);
@@ -1531,113 +1539,48 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanConten
 
 // --- Measuring every line -------------------------------------------------------
 
-// A measuring pass over every line, in an encoding of bytes with ASCII
-// breaks: from P, which starts a line, the lines that end in this run are
-// taken 64 bytes at a time. A line's bound is ScanContent's (its bytes, and
-// the extra columns of its control and lead bytes, counted from bit masks);
-// a line whose bound beats the widest so far is measured as WholeLine
-// measures it. Gives the start of the first line not taken: one that goes
-// on past the last whole step, or a CR whose LF may follow in the next run.
+// A measuring pass over every line, in an encoding whose rules count widths
+// by bits: from P, which starts a line, the lines that end in this run are
+// taken 64 bytes at a time. A line's bound is its width as the steps' bits
+// give it with each tab TabWidth columns wide and its trailing blanks
+// still on (the narrow characters of UTF-8 as wide ones); a line whose
+// bound beats the widest so far is measured as WholeLine measures it.
+// Gives the start of the first line not taken: one that goes on past the
+// last whole step, or a CR whose LF may follow in the next run.
 template <typename TEncoding>
 template <bool Popcount>
 const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::MeasureLinesBy(
     const TUnit* P, const TUnit* End) {
   using TRules = typename TRulesOf<TEncoding>::T;
 #ifdef QUILLET_SSE2
-  if constexpr (std::is_same_v<TUnit, char> && std::is_base_of_v<TAsciiBreaks, TRules>) {
-    // The extra columns of a control byte, a byte C0 to EF and one from F0:
-    // the bound of the encoding's FindBreakBound.
-    constexpr bool Leads = TRules::LeadExtra != 0 || TRules::FourExtra != 0;
-    const uint64_t ControlExtra = FTabWidth + 1;
-    // A line as long as this without a break is left to ScanContent, which
-    // then does not read its bytes twice.
-    constexpr size_t LongLine = 4096;
-    const auto Splat = [](int B) { return _mm_set1_epi8(static_cast<char>(B)); };
-    const auto Within = [&Splat](__m128i V, int Low, int High) {
-      return _mm_cmpeq_epi8(_mm_min_epu8(_mm_max_epu8(V, Splat(Low)), Splat(High)), V);
-    };
-    const char* Line = P;  // where the current line starts
-    uint64_t Extra = 0;    // of the current line, in the steps before this one
-    for (const char* Step = P; End - Step >= 64 && Step - Line <= static_cast<ptrdiff_t>(LongLine);
-         Step += 64) {
-      uint64_t Breaks = 0, Controls = 0, Lead = 0, Four = 0;
-      for (int Part = 0; Part < 4; ++Part) {
-        const __m128i V = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Step + 16 * Part));
-        const auto Bits = [Part](__m128i Mask) { return PartBits(Mask, Part); };
-        Breaks |= Bits(_mm_or_si128(_mm_cmpeq_epi8(V, Splat('\r')), _mm_cmpeq_epi8(V, Splat('\n'))));
-        Controls |= Bits(Within(V, 0x00, 0x1F));
-        if constexpr (Leads) {
-          Lead |= Bits(Within(V, 0xC0, 0xEF));
-          Four |= Bits(Within(V, 0xF0, 0xFF));
-        }
-      }
-      const auto ExtraOf = [&](uint64_t Range) {
-        uint64_t More = ControlExtra * CountBitsBy<Popcount>(Controls & Range);
-        if constexpr (Leads) {
-          More += TRules::LeadExtra * CountBitsBy<Popcount>(Lead & Range);
-          if ((Four & Range) != 0) More += TRules::FourExtra * CountBitsBy<Popcount>(Four & Range);
-        }
-        return More;
-      };
-      // Where the current line starts in this step: past the LF of a CR LF
-      // that the step before ended with, or at its start.
-      uint64_t From = Line > Step ? static_cast<uint64_t>(Line - Step) : 0;
-      for (uint64_t Pending = Breaks & ~((uint64_t{1} << From) - 1); Pending != 0;) {
-        const auto Bit = static_cast<uint64_t>(std::countr_zero(Pending));
-        Pending &= Pending - 1;
-        const char* const Break = Step + Bit;
-        const uint64_t Below = (uint64_t{1} << Bit) - 1;
-        Extra += ExtraOf(Below & ~((uint64_t{1} << From) - 1));
-        if (static_cast<uint64_t>(Break - Line) + Extra > FWidest) {
-          uint64_t Width = 0;
-          uint64_t Column = 0;
-          TRules::Measure(Line, TRules::TrailingBlanks(Line, Break), Width, Column, FTabWidth, false);
-          FWidest = std::max(FWidest, Width);
-        }
-        const char* After = Break + 1;
-        if (*Break == '\r') {
-          if (After == End) return Line;  // the LF may come in the next run
-          if (*After == '\n') {
-            ++After;
-            if (Bit < 63) Pending &= ~(uint64_t{1} << (Bit + 1));
-          }
-        }
-        ++FLine;
-        Line = After;
-        Extra = 0;
-        From = static_cast<uint64_t>(After - Step);
-        if (From >= 64) break;  // the LF of a CR LF that ends the step
-      }
-      if (Line < Step + 64) {
-        Extra += ExtraOf(~uint64_t{0} << (Line > Step ? static_cast<uint64_t>(Line - Step) : 0));
-      }
-    }
-    return Line;
-  } else if constexpr (requires { TRules::StepMasks(P); }) {
-    // UTF-16: a line's bound is two columns a unit and TabWidth a tab, as
-    // FindBreakBound counts it.
+  if constexpr (requires { TRules::template StepMasks<false>(P); }) {
     constexpr size_t StepUnits = 64 / sizeof(TUnit) / TRules::BreakUnits * TRules::BreakUnits;
     constexpr size_t Bytes = sizeof(TUnit);  // bits of a unit in a step's masks: its bytes'
+    // A line as long as this without a break is left to ScanContent, which
+    // then does not read its units twice.
     constexpr size_t LongLine = 4096;
+    // The bits count a tab two columns; it may take TabWidth.
+    const uint64_t TabExtra = FTabWidth > 2 ? FTabWidth - 2 : 0;
     const TUnit* Line = P;  // where the current line starts
-    uint64_t Tabs = 0;      // of the current line, in the steps before this one
-    for (const TUnit* Step = P; static_cast<size_t>(End - Step) >= StepUnits &&
-                                Step - Line <= static_cast<ptrdiff_t>(LongLine);
+    uint64_t Counted = 0;   // its bound in the steps before this one
+    for (const TUnit* Step = P;
+         static_cast<size_t>(End - Step) >= StepUnits + TRules::StepOverhang &&
+         Step - Line <= static_cast<ptrdiff_t>(LongLine);
          Step += StepUnits) {
-      const TStepMasks M = TRules::StepMasks(Step);
+      const TStepMasks M = TRules::template StepMasks<false>(Step);
       const auto Bit = [Step](const TUnit* Q) { return static_cast<uint64_t>(Q - Step) * Bytes; };
-      const auto TabsIn = [&M](uint64_t Lo, uint64_t Hi) {
-        const uint64_t Found = M.Tabs & BitsBetween(Lo, Hi);
-        return Found == 0 ? 0 : CountBitsBy<Popcount>(Found);
+      const auto BoundOf = [&M, TabExtra](uint64_t Lo, uint64_t Hi) -> uint64_t {
+        if (Lo >= Hi) return 0;
+        const uint64_t Tabs = M.Tabs & BitsBetween(Lo, Hi);
+        return TRules::template StepWidth<Popcount>(M, Lo, Hi) +
+               (Tabs == 0 ? 0 : TabExtra * CountBitsBy<Popcount>(Tabs));
       };
       uint64_t Start = Line > Step ? Bit(Line) : 0;
       for (uint64_t Pending = M.Breaks & ~BitsBetween(0, Start); Pending != 0;) {
         const auto At = static_cast<uint64_t>(std::countr_zero(Pending));
         Pending &= Pending - 1;
         const TUnit* const Break = Step + At / Bytes;
-        const uint64_t Bound = 2 * static_cast<uint64_t>(Break - Line) / TRules::BreakUnits +
-                               (Tabs + TabsIn(Start, At)) * FTabWidth;
-        if (Bound > FWidest) {
+        if (Counted + BoundOf(Start, At) > FWidest) {
           uint64_t Width = 0;
           uint64_t Column = 0;
           TRules::Measure(Line, TRules::TrailingBlanks(Line, Break), Width, Column, FTabWidth, false);
@@ -1653,11 +1596,11 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::MeasureLin
         }
         ++FLine;
         Line = After;
-        Tabs = 0;
+        Counted = 0;
         Start = Bit(After);
         if (Start >= 64) break;  // the LF of a CR LF that ends the step
       }
-      if (Line < Step + StepUnits) Tabs += TabsIn(Line > Step ? Bit(Line) : 0, 64);
+      if (Line < Step + StepUnits) Counted += BoundOf(Line > Step ? Bit(Line) : 0, 64);
     }
     return Line;
   }
@@ -1720,7 +1663,7 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLinesBy
     const TUnit* P, const TUnit* End) {
   using TRules = typename TRulesOf<TEncoding>::T;
 #ifdef QUILLET_SSE2
-  if constexpr (requires { TRules::StepMasks(P); }) {
+  if constexpr (requires { TRules::template StepMasks<true>(P); }) {
     constexpr size_t StepUnits = 64 / sizeof(TUnit) / TRules::BreakUnits * TRules::BreakUnits;
     constexpr size_t Bytes = sizeof(TUnit);  // bits of a unit in a step's masks: its bytes'
     constexpr size_t LongLine = 4096;
@@ -1731,7 +1674,7 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLinesBy
          static_cast<size_t>(End - Step) >= StepUnits + TRules::StepOverhang &&
          Step - Line <= static_cast<ptrdiff_t>(LongLine);
          Step += StepUnits) {
-      const TStepMasks M = TRules::StepMasks(Step);
+      const TStepMasks M = TRules::template StepMasks<true>(Step);
       const auto Bit = [Step](const TUnit* Q) { return static_cast<uint64_t>(Q - Step) * Bytes; };
       const auto InStep = [&Bit, Step](const TUnit* Q) { return Q > Step ? Bit(Q) : 0; };
       const auto Width = [&M](uint64_t Lo, uint64_t Hi) {
