@@ -1554,11 +1554,7 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::MeasureLin
   using TRules = typename TRulesOf<TEncoding>::T;
 #ifdef QUILLET_SSE2
   if constexpr (requires { TRules::template StepMasks<false>(P); }) {
-    constexpr size_t StepUnits = 64 / sizeof(TUnit) / TRules::BreakUnits * TRules::BreakUnits;
     constexpr size_t Bytes = sizeof(TUnit);  // bits of a unit in a step's masks: its bytes'
-    // A line as long as this without a break is left to ScanContent, which
-    // then does not read its units twice.
-    constexpr size_t LongLine = 4096;
     // The bits count a tab two columns; it may take TabWidth.
     const uint64_t TabExtra = FTabWidth > 2 ? FTabWidth - 2 : 0;
     const TUnit* Line = P;  // where the current line starts
@@ -1664,9 +1660,7 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLinesBy
   using TRules = typename TRulesOf<TEncoding>::T;
 #ifdef QUILLET_SSE2
   if constexpr (requires { TRules::template StepMasks<true>(P); }) {
-    constexpr size_t StepUnits = 64 / sizeof(TUnit) / TRules::BreakUnits * TRules::BreakUnits;
     constexpr size_t Bytes = sizeof(TUnit);  // bits of a unit in a step's masks: its bytes'
-    constexpr size_t LongLine = 4096;
     const TUnit* Line = P;   // where the current line starts
     const TUnit* From = P;   // where its width is counted from: after its last tab so far
     uint64_t Counted = 0;    // its width from From to the step

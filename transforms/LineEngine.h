@@ -195,6 +195,11 @@ class TLineEngine {
 
  private:
   static constexpr size_t StageUnits = 8192 / sizeof(TUnit);
+  // The walks over every line (MeasureLines, PadLines) take steps of 64
+  // bytes; a line as long as LongLine units without a break is left to
+  // ScanContent, which then does not read its units twice.
+  static constexpr size_t StepUnits = 64 / sizeof(TUnit);
+  static constexpr size_t LongLine = 4096;
   static constexpr size_t MaxCharUnits = 4;
 
   // What is done with the current line.
