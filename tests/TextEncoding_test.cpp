@@ -75,7 +75,9 @@ TEST(TextEncoding, ValidationOfEveryShortSequence) {
       ASSERT_EQ(Found == NoError, Expected == NoError)
           << "bytes " << std::hex << static_cast<int>(static_cast<uint8_t>(Sequence[0])) << " "
           << static_cast<int>(static_cast<uint8_t>(Sequence[1])) << " at " << std::dec << Before;
-      if (Found != NoError) ASSERT_EQ(Found, Before + Expected);
+      if (Found != NoError) {
+        ASSERT_EQ(Found, Before + Expected);
+      }
     }
   }
 }

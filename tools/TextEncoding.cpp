@@ -554,6 +554,9 @@ size_t ValidateCp932From(const TCp932Table& Table, const uint8_t* In, size_t Siz
   return NoError;
 }
 
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(QUILLET_NO_SIMD)
+#define QUILLET_SSE2_CP932 1
+
 // Of a run of 64 bytes, given a bit per lead byte that starts no character
 // of the run before (Leads), the bits of those that start a character: in
 // each run of such bytes, the first, third, fifth and so on. A run starts
@@ -568,9 +571,6 @@ uint64_t LeadsThatStart(uint64_t Leads) {
   const uint64_t OddRuns = Leads & ~EvenRuns;
   return (EvenRuns & Even) | (OddRuns & ~Even);
 }
-
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(QUILLET_NO_SIMD)
-#define QUILLET_SSE2_CP932 1
 
 // A bit per byte of In[0, 64) for which Test gives all ones.
 template <typename TTest>

@@ -272,6 +272,25 @@ struct TAsciiBreaks {
   static bool IsLF(const char* P, const char* End) { return P != End && *P == '\n'; }
 };
 
+#ifdef QUILLET_SSE2
+// The lanes where Lead, Second and Third (the bytes at a lane and the two
+// after it) make a narrow three-byte UTF-8 character: E2 80 BE; EF BD A1
+// to BF; EF BE 80 to 9F.
+inline __m128i NarrowThreeBytes(__m128i Lead, __m128i Second, __m128i Third) {
+  const auto Is = [](__m128i V, int B) { return _mm_cmpeq_epi8(V, _mm_set1_epi8(static_cast<char>(B))); };
+  const auto Within = [](__m128i V, int Low, int High) {
+    const __m128i Clamped = _mm_min_epu8(_mm_max_epu8(V, _mm_set1_epi8(static_cast<char>(Low))),
+                                         _mm_set1_epi8(static_cast<char>(High)));
+    return _mm_cmpeq_epi8(Clamped, V);
+  };
+  const __m128i Overline = _mm_and_si128(Is(Lead, 0xE2), _mm_and_si128(Is(Second, 0x80), Is(Third, 0xBE)));
+  const __m128i Kana = _mm_and_si128(
+      Is(Lead, 0xEF), _mm_or_si128(_mm_and_si128(Is(Second, 0xBD), Within(Third, 0xA1, 0xBF)),
+                                   _mm_and_si128(Is(Second, 0xBE), Within(Third, 0x80, 0x9F))));
+  return _mm_or_si128(Overline, Kana);
+}
+#endif
+
 // --- UTF-8 ------------------------------------------------------------------
 
 // A character is a first byte and the continuation bytes (0x80 to 0xBF)
@@ -385,17 +404,7 @@ struct TUtf8Rules : TAsciiBreaks {
         const __m128i E2 = _mm_cmpeq_epi8(Before2, Splat(0xE2));
         const __m128i EF = _mm_cmpeq_epi8(Before2, Splat(0xEF));
         if (_mm_movemask_epi8(_mm_and_si128(_mm_or_si128(E2, EF), Fresh)) != 0) {
-          const auto Is = [&Splat](__m128i V, int B) { return _mm_cmpeq_epi8(V, Splat(B)); };
-          const auto Within = [&Splat](__m128i V, int Low, int High) {
-            return _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(V, Splat(Low)), V),
-                                 _mm_cmpeq_epi8(_mm_min_epu8(V, Splat(High)), V));
-          };
-          // E2 80 BE; EF BD A1 to BF; EF BE 80 to 9F.
-          const __m128i Overline = _mm_and_si128(E2, _mm_and_si128(Is(Before1, 0x80), Is(B0, 0xBE)));
-          const __m128i Kana = _mm_and_si128(
-              EF, _mm_or_si128(_mm_and_si128(Is(Before1, 0xBD), Within(B0, 0xA1, 0xBF)),
-                               _mm_and_si128(Is(Before1, 0xBE), Within(B0, 0x80, 0x9F))));
-          const __m128i Narrow = _mm_and_si128(_mm_or_si128(Overline, Kana), Fresh);
+          const __m128i Narrow = _mm_and_si128(NarrowThreeBytes(Before2, Before1, B0), Fresh);
           NarrowSums = _mm_add_epi64(NarrowSums, _mm_sad_epu8(_mm_and_si128(Narrow, Ones), Zero));
         }
         const auto Tabs = static_cast<uint32_t>(
@@ -460,20 +469,8 @@ struct TUtf8Rules : TAsciiBreaks {
     // Once a step: in Japanese text the full-width forms (EF) are common,
     // and a test a part would often guess wrong.
     if (Exact && _mm_movemask_epi8(Candidates) != 0) {
-      const auto Is = [&Splat](__m128i X, int B) { return _mm_cmpeq_epi8(X, Splat(B)); };
-      const auto Within = [&Splat](__m128i X, int Low, int High) {
-        return _mm_cmpeq_epi8(_mm_min_epu8(_mm_max_epu8(X, Splat(Low)), Splat(High)), X);
-      };
       for (int Part = 0; Part < 4; ++Part) {
-        const __m128i V = Load(16 * Part);
-        const __m128i V1 = Load(16 * Part + 1);
-        const __m128i V2 = Load(16 * Part + 2);
-        // E2 80 BE; EF BD A1 to BF; EF BE 80 to 9F.
-        const __m128i Overline = _mm_and_si128(Is(V, 0xE2), _mm_and_si128(Is(V1, 0x80), Is(V2, 0xBE)));
-        const __m128i Kana = _mm_and_si128(
-            Is(V, 0xEF), _mm_or_si128(_mm_and_si128(Is(V1, 0xBD), Within(V2, 0xA1, 0xBF)),
-                                      _mm_and_si128(Is(V1, 0xBE), Within(V2, 0x80, 0x9F))));
-        M.Minus |= PartBits(_mm_or_si128(Overline, Kana), Part);
+        M.Minus |= PartBits(NarrowThreeBytes(Load(16 * Part), Load(16 * Part + 1), Load(16 * Part + 2)), Part);
       }
     }
     return M;
@@ -1442,6 +1439,14 @@ void TLineEngine<TEncoding>::KeepHeldBlanks(const TUnit* P) {
   FColumns.Width += FHeld.Width;
 }
 
+// PaddingCount of commands 8 and 9 for this engine's widest line, command
+// 9's stop found once.
+template <typename TEncoding>
+uint64_t TLineEngine<TEncoding>::Padding(uint64_t Width) const {
+  return FCommand == 8 ? PaddingCount(8, Width, FWidestIn, FTabWidth)
+                       : TabsToStop(FPaddingStop, Width, FTabWidth);
+}
+
 // The content of a line Width columns wide ends at Break, and the Held
 // blanks before it (Blanks: there are some), which start at HeldHere when
 // they all lie in this run, end the line: they go, and commands 8 and 9 put
@@ -1455,8 +1460,7 @@ void TLineEngine<TEncoding>::EndContent(uint64_t Width, bool Blanks, const THeld
     FKinds |= static_cast<uint8_t>(Blanks * lkTrailingBlanks);
     return;
   }
-  const uint64_t Pad = FCommand == 8 ? PaddingCount(8, Width, FWidestIn, FTabWidth)
-                                     : TabsToStop(FPaddingStop, Width, FTabWidth);
+  const uint64_t Pad = Padding(Width);
   const uint8_t Kind = FCommand == 8 ? BlankSpace : BlankTab;
   const bool Same = Held.Blanks == Pad && (Pad == 0 || Held.Kinds == 1 << Kind);
   if (!Same) {
@@ -1539,6 +1543,22 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanConten
 
 // --- Measuring every line -------------------------------------------------------
 
+// Where a walk over every line is in a step of StepUnits units from Step:
+// bits of the step's masks, a unit's bytes each.
+template <typename TUnit>
+struct TStepAt {
+  const TUnit* Step;
+  // The bit of Q, in the step or just past it.
+  uint64_t Bit(const TUnit* Q) const { return static_cast<uint64_t>(Q - Step) * sizeof(TUnit); }
+  // The bit of Q, or 0 for a unit before the step.
+  uint64_t From(const TUnit* Q) const { return Q > Step ? Bit(Q) : 0; }
+  // A break whose line ends at After: the breaks left in Pending are those
+  // after it (the LF of a CR LF is no break of its own).
+  void Pass(const TUnit* After, uint64_t& Pending) const {
+    Pending &= ~BitsBetween(0, std::min<uint64_t>(Bit(After), 64));
+  }
+};
+
 // A measuring pass over every line, in an encoding whose rules count widths
 // by bits: from P, which starts a line, the lines that end in this run are
 // taken 64 bytes at a time. A line's bound is its width as the steps' bits
@@ -1551,10 +1571,9 @@ template <typename TEncoding>
 template <bool Popcount>
 const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::MeasureLinesBy(
     const TUnit* P, const TUnit* End) {
-  using TRules = typename TRulesOf<TEncoding>::T;
 #ifdef QUILLET_SSE2
+  using TRules = typename TRulesOf<TEncoding>::T;
   if constexpr (requires { TRules::template StepMasks<false>(P); }) {
-    constexpr size_t Bytes = sizeof(TUnit);  // bits of a unit in a step's masks: its bytes'
     // The bits count a tab two columns; it may take TabWidth.
     const uint64_t TabExtra = FTabWidth > 2 ? FTabWidth - 2 : 0;
     const TUnit* Line = P;  // where the current line starts
@@ -1564,19 +1583,19 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::MeasureLin
          Step - Line <= static_cast<ptrdiff_t>(LongLine);
          Step += StepUnits) {
       const TStepMasks M = TRules::template StepMasks<false>(Step);
-      const auto Bit = [Step](const TUnit* Q) { return static_cast<uint64_t>(Q - Step) * Bytes; };
+      const TStepAt<TUnit> At{Step};
       const auto BoundOf = [&M, TabExtra](uint64_t Lo, uint64_t Hi) -> uint64_t {
         if (Lo >= Hi) return 0;
         const uint64_t Tabs = M.Tabs & BitsBetween(Lo, Hi);
         return TRules::template StepWidth<Popcount>(M, Lo, Hi) +
                (Tabs == 0 ? 0 : TabExtra * CountBitsBy<Popcount>(Tabs));
       };
-      uint64_t Start = Line > Step ? Bit(Line) : 0;
+      uint64_t Start = At.From(Line);
       for (uint64_t Pending = M.Breaks & ~BitsBetween(0, Start); Pending != 0;) {
-        const auto At = static_cast<uint64_t>(std::countr_zero(Pending));
+        const auto BreakBit = static_cast<uint64_t>(std::countr_zero(Pending));
         Pending &= Pending - 1;
-        const TUnit* const Break = Step + At / Bytes;
-        if (Counted + BoundOf(Start, At) > FWidest) {
+        const TUnit* const Break = Step + BreakBit / sizeof(TUnit);
+        if (Counted + BoundOf(Start, BreakBit) > FWidest) {
           uint64_t Width = 0;
           uint64_t Column = 0;
           TRules::Measure(Line, TRules::TrailingBlanks(Line, Break), Width, Column, FTabWidth, false);
@@ -1585,18 +1604,16 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::MeasureLin
         const TUnit* After = Break + TRules::BreakUnits;
         if (TRules::IsCR(Break, End)) {
           if (After == End) return Line;  // the LF may come in the next run
-          if (TRules::IsLF(After, End)) {
-            After += TRules::BreakUnits;
-            Pending &= ~BitsBetween(0, std::min<uint64_t>(Bit(After), 64));
-          }
+          if (TRules::IsLF(After, End)) After += TRules::BreakUnits;
         }
+        At.Pass(After, Pending);
         ++FLine;
         Line = After;
         Counted = 0;
-        Start = Bit(After);
+        Start = At.Bit(After);
         if (Start >= 64) break;  // the LF of a CR LF that ends the step
       }
-      if (Line < Step + StepUnits) Counted += BoundOf(Line > Step ? Bit(Line) : 0, 64);
+      if (Line < Step + StepUnits) Counted += BoundOf(At.From(Line), 64);
     }
     return Line;
   }
@@ -1615,8 +1632,7 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLine(
   using TRules = typename TRulesOf<TEncoding>::T;
   OpenLine(Line);
   FWidest = std::max(FWidest, Width);
-  const uint64_t Pad = FCommand == 8 ? PaddingCount(8, Width, FWidestIn, FTabWidth)
-                                     : TabsToStop(FPaddingStop, Width, FTabWidth);
+  const uint64_t Pad = Padding(Width);
   const uint8_t Kind = FCommand == 8 ? BlankSpace : BlankTab;
   const size_t Length = TRules::BlankLength[Kind];
   bool Same = Pad == 0 && Blanks == Break;
@@ -1657,10 +1673,9 @@ template <typename TEncoding>
 template <bool Popcount>
 const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLinesBy(
     const TUnit* P, const TUnit* End) {
-  using TRules = typename TRulesOf<TEncoding>::T;
 #ifdef QUILLET_SSE2
+  using TRules = typename TRulesOf<TEncoding>::T;
   if constexpr (requires { TRules::template StepMasks<true>(P); }) {
-    constexpr size_t Bytes = sizeof(TUnit);  // bits of a unit in a step's masks: its bytes'
     const TUnit* Line = P;   // where the current line starts
     const TUnit* From = P;   // where its width is counted from: after its last tab so far
     uint64_t Counted = 0;    // its width from From to the step
@@ -1669,8 +1684,7 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLinesBy
          Step - Line <= static_cast<ptrdiff_t>(LongLine);
          Step += StepUnits) {
       const TStepMasks M = TRules::template StepMasks<true>(Step);
-      const auto Bit = [Step](const TUnit* Q) { return static_cast<uint64_t>(Q - Step) * Bytes; };
-      const auto InStep = [&Bit, Step](const TUnit* Q) { return Q > Step ? Bit(Q) : 0; };
+      const TStepAt<TUnit> At{Step};
       const auto Width = [&M](uint64_t Lo, uint64_t Hi) {
         return Lo >= Hi ? 0 : TRules::template StepWidth<Popcount>(M, Lo, Hi);
       };
@@ -1678,24 +1692,26 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLinesBy
       const auto PassTabs = [&](uint64_t Lo, uint64_t Hi) {
         const uint64_t Tabs = M.Tabs & BitsBetween(Lo, Hi);
         if (Tabs == 0) return false;
-        From = Step + (63 - static_cast<uint64_t>(std::countl_zero(Tabs))) / Bytes + TRules::BreakUnits;
+        From = Step + (63 - static_cast<uint64_t>(std::countl_zero(Tabs))) / sizeof(TUnit) +
+               TRules::BreakUnits;
         return true;
       };
-      uint64_t Start = InStep(Line);
+      uint64_t Start = At.From(Line);
       for (uint64_t Pending = M.Breaks & ~BitsBetween(0, Start); Pending != 0;) {
-        const auto At = static_cast<uint64_t>(std::countr_zero(Pending));
+        const auto BreakBit = static_cast<uint64_t>(std::countr_zero(Pending));
         Pending &= Pending - 1;
-        const TUnit* const Break = Step + At / Bytes;
+        const TUnit* const Break = Step + BreakBit / sizeof(TUnit);
         const TUnit* Blanks;
         if constexpr (requires { TRules::BlanksByBits; }) {
           // Just past the last bit below the break that is no blank's (in
           // this step, the break before the line is one); the blanks may
           // reach back past a step that the line started before.
-          const uint64_t Other = ~M.Blanks & BitsBetween(0, At);
+          const uint64_t Other = ~M.Blanks & BitsBetween(0, BreakBit);
           if (Other == 0 && Line < Step) {
             Blanks = TRules::TrailingBlanks(Line, Break);
           } else {
-            Blanks = Step + (Other == 0 ? 0 : 64 - static_cast<uint64_t>(std::countl_zero(Other))) / Bytes;
+            Blanks = Step + (Other == 0 ? 0 : 64 - static_cast<uint64_t>(std::countl_zero(Other))) /
+                                sizeof(TUnit);
           }
         } else {
           Blanks = TRules::TrailingBlanks(Line, Break);
@@ -1705,27 +1721,24 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLinesBy
           uint64_t Column = 0;
           TRules::Measure(Line, Blanks, LineWidth, Column, FTabWidth, false);
         } else {
-          if (PassTabs(Start, Bit(Blanks))) Counted = 0;
-          LineWidth = Counted + Width(InStep(From), Bit(Blanks));
+          if (PassTabs(Start, At.Bit(Blanks))) Counted = 0;
+          LineWidth = Counted + Width(At.From(From), At.Bit(Blanks));
           if (From != Line) MeasureStart(Line, From, LineWidth);
         }
         const TUnit* const After = PadLine(Line, Blanks, Break, End, LineWidth);
-        if (FAfterCR) return After;  // cannot be: a step has units after it
-        // The LF of a CR LF is no break of its own.
-        if (After - Break > static_cast<ptrdiff_t>(TRules::BreakUnits)) {
-          Pending &= ~BitsBetween(0, std::min<uint64_t>(Bit(After), 64));
-        }
+        if (FAfterCR) return After;  // a CR that ends the run: its LF comes in the next
+        At.Pass(After, Pending);
         Line = From = After;
         Counted = 0;
-        Start = Bit(After);
+        Start = At.Bit(After);
         if (Start >= 64) break;
       }
       if (Line < Step + StepUnits) {
         // The current line goes on into the next step.
-        if (PassTabs(InStep(Line), 64)) {
-          Counted = Width(Bit(From), 64);
+        if (PassTabs(At.From(Line), 64)) {
+          Counted = Width(At.Bit(From), 64);
         } else {
-          Counted += Width(InStep(From), 64);
+          Counted += Width(At.From(From), 64);
         }
       }
     }

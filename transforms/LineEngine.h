@@ -282,6 +282,7 @@ class TLineEngine {
   QUILLET_LINE_STEP TUnit* Room(size_t Count);
   void WriteBlank(uint8_t Kind, uint64_t Count);
   QUILLET_LINE_STEP void FillBlanks(TUnit* To, uint8_t Kind, size_t Count);
+  QUILLET_LINE_STEP uint64_t Padding(uint64_t Width) const;
   void FlushCopy();
   void Drain();
 
