@@ -104,6 +104,16 @@ inline bool HasPopcount() {
 #endif
 }
 
+// The bits set in a byte.
+inline uint32_t CountByteBits(uint32_t Byte) {
+  static constexpr auto Counts = [] {
+    std::array<uint8_t, 256> Table{};
+    for (size_t I = 1; I < Table.size(); ++I) Table[I] = static_cast<uint8_t>(Table[I / 2] + I % 2);
+    return Table;
+  }();
+  return Counts[Byte & 0xFF];
+}
+
 // Bits From to To - 1 of a 64-bit mask (From <= To <= 64).
 inline uint64_t BitsBetween(uint64_t From, uint64_t To) {
   const uint64_t Below = To == 64 ? ~uint64_t{0} : (uint64_t{1} << To) - 1;
@@ -713,17 +723,49 @@ struct TUtf16Rules {
   static bool IsCR(const U* P, const U* End) { return IsUnit(P, End, CR); }
   static bool IsLF(const U* P, const U* End) { return IsUnit(P, End, LF); }
 
+#ifdef QUILLET_SSE2
+  // The blanks among the eight units at P, a bit each.
+  struct TBlankBits {
+    uint32_t Spaces;
+    uint32_t Tabs;
+    uint32_t FullWidth;
+    uint32_t All() const { return Spaces | Tabs | FullWidth; }
+  };
+  static TBlankBits BlankBits(const U* P) {
+    const __m128i Units = TLoad::Load8(P);
+    const auto Equal = [&Units](int C) {
+      return _mm_cmpeq_epi16(Units, _mm_set1_epi16(static_cast<short>(C)));
+    };
+    // A byte a unit: spaces in the low half, tabs in the high one.
+    const auto SpacesTabs =
+        static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(Equal(u' '), Equal(u'\t'))));
+    const __m128i FullWidth = Equal(0x3000);
+    const auto FullWidthBits =
+        static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(FullWidth, FullWidth))) & 0xFF;
+    return {SpacesTabs & 0xFF, SpacesTabs >> 8, FullWidthBits};
+  }
+#endif
+
   static const U* FindBreak(const U* P, const U* End) {
     const U* const Whole = WholeEnd(P, End);
 #ifdef QUILLET_SSE2
     const __m128i CRs = _mm_set1_epi16(static_cast<short>(CR));
     const __m128i LFs = _mm_set1_epi16(static_cast<short>(LF));
-    for (; static_cast<size_t>(Whole - P) >= 8 * Step; P += 8 * Step) {
-      const __m128i Units = TLoad::Load8(P);
-      const auto Mask = static_cast<uint32_t>(_mm_movemask_epi8(
-          _mm_or_si128(_mm_cmpeq_epi16(Units, CRs), _mm_cmpeq_epi16(Units, LFs))));
+    const auto Breaks = [&CRs, &LFs](const U* At) {
+      const __m128i Units = TLoad::Load8(At);
+      return _mm_or_si128(_mm_cmpeq_epi16(Units, CRs), _mm_cmpeq_epi16(Units, LFs));
+    };
+    // Sixteen units a test, a mask bit each.
+    for (; static_cast<size_t>(Whole - P) >= 16 * Step; P += 16 * Step) {
+      const auto Mask = static_cast<uint32_t>(
+          _mm_movemask_epi8(_mm_packs_epi16(Breaks(P), Breaks(P + 8 * Step))));
+      if (Mask != 0) return P + std::countr_zero(Mask) * Step;
+    }
+    if (static_cast<size_t>(Whole - P) >= 8 * Step) {
       // Two mask bits a unit.
+      const auto Mask = static_cast<uint32_t>(_mm_movemask_epi8(Breaks(P)));
       if (Mask != 0) return P + std::countr_zero(Mask) / 2 * Step;
+      P += 8 * Step;
     }
 #endif
     // CR is the larger of the two: other units cost one comparison.
@@ -789,6 +831,15 @@ struct TUtf16Rules {
   }
   static const U* TrailingBlanks(const U* P, const U* End) {
     if (static_cast<size_t>(End - P) % Step != 0) return End;
+#ifdef QUILLET_SSE2
+    // Eight units a test, from the end.
+    while (static_cast<size_t>(End - P) >= 8 * Step) {
+      const auto Blanks = static_cast<uint8_t>(BlankBits(End - 8 * Step).All());
+      const auto Count = static_cast<size_t>(std::countl_one(Blanks));
+      End -= Count * Step;
+      if (Count < 8) return End;
+    }
+#endif
     while (End != P && IsBlank(TLoad::At(End - Step))) End -= Step;
     return End;
   }
@@ -873,6 +924,21 @@ struct TUtf16Rules {
     M.Breaks &= FirstBytes;
     M.Tabs &= FirstBytes;
     M.Minus &= FirstBytes;
+    return M;
+  }
+  // Only the breaks and the blanks of a step, as StepMasks gives them.
+  static TStepMasks BlankMasks(const U* S) {
+    TStepMasks M;
+    for (int Part = 0; Part < 4; ++Part) {
+      const __m128i V = TLoad::Load8(S + 8 * Step * static_cast<size_t>(Part));
+      const auto Equal = [&V](int C) {
+        return _mm_cmpeq_epi16(V, _mm_set1_epi16(static_cast<short>(C)));
+      };
+      M.Breaks |= PartBits(_mm_or_si128(Equal(CR), Equal(LF)), Part);
+      M.Blanks |=
+          PartBits(_mm_or_si128(Equal(u'\t'), _mm_or_si128(Equal(u' '), Equal(0x3000))), Part);
+    }
+    M.Breaks &= 0x5555555555555555u;
     return M;
   }
   // Lo and Hi bound whole units, two bits each.
@@ -1252,7 +1318,52 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent
     uint64_t SpacesAfterTab = FIndent.SpacesAfterTab;
     uint32_t Column = FIndent.Column;
     uint8_t Last = FIndent.Last;
-    for (TBlank Blank; P != End && (Blank = TRules::BlankAt(P, End)).Units != 0; P += Blank.Units) {
+    bool Ended = false;  // by a unit that is no blank
+#ifdef QUILLET_SSE2
+    if constexpr (requires { TRules::BlankBits(P); }) {
+      // Eight units at a time while there are as many: the blanks are
+      // counted by their bits, from tab to tab.
+      while (static_cast<size_t>(End - P) >= 8 * TRules::Step) {
+        const auto Bits = TRules::BlankBits(P);
+        const auto Run = static_cast<uint32_t>(std::countr_one(Bits.All()));
+        uint32_t Within = (1u << Run) - 1;
+        const auto AddBlanks = [&](uint32_t Part) {
+          const uint32_t InSpaces = CountByteBits(Bits.Spaces & Part);
+          const uint32_t InFullWidth = CountByteBits(Bits.FullWidth & Part);
+          const uint32_t Add = InSpaces + FullWidthColumns * InFullWidth;
+          Column = PowerOfTwo ? Column + Add : (Column + Add) % Step;
+          Spaces += InSpaces + 2 * InFullWidth;
+          SpacesAfterTab += InSpaces;
+          FullWidth += InFullWidth;
+        };
+        for (uint32_t TabBits = Bits.Tabs & Within; TabBits != 0; TabBits &= TabBits - 1) {
+          const uint32_t Before = Within & ((TabBits & (0 - TabBits)) - 1);
+          AddBlanks(Before);
+          Within &= ~Before;
+          const uint32_t Fill = Step - (PowerOfTwo ? Column & (Step - 1) : Column);
+          Column = PowerOfTwo ? Column + Fill : 0;
+          Spaces += Fill;
+          SpacesAfterTab = 0;
+          ++Tabs;
+        }
+        AddBlanks(Within);
+        const uint32_t LastBit = (1u << Run) >> 1;
+        if (LastBit != 0) {
+          Last = static_cast<uint8_t>(((Bits.Spaces & LastBit) != 0) * BlankSpace +
+                                      ((Bits.Tabs & LastBit) != 0) * BlankTab +
+                                      ((Bits.FullWidth & LastBit) != 0) * BlankFullWidth);
+        }
+        Blanks += Run;
+        P += Run * TRules::Step;
+        if (Run < 8) {
+          Ended = true;
+          break;
+        }
+      }
+    }
+#endif
+    for (TBlank Blank; !Ended && P != End && (Blank = TRules::BlankAt(P, End)).Units != 0;
+         P += Blank.Units) {
       // Branch-free: a space is one space and one column, a tab fills to the
       // next stop, a full-width space is two spaces and its bytes.
       const uint32_t IsSpace = Blank.Kind == BlankSpace;
@@ -1309,6 +1420,23 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent
     while (P != End && TRules::BlankUnitsAt(P, End) != 0) {
       const TUnit* const Stop = P + std::min<size_t>(static_cast<size_t>(End - P), Stretch);
       TUnit* To = Room(2 * (Stretch + MaxCharUnits));
+#ifdef QUILLET_SSE2
+      if constexpr (Command == 4 && requires { TRules::BlankBits(P); }) {
+        // Eight units at a time, each written twice: the stores may reach
+        // past the blanks, into the room taken.
+        while (static_cast<size_t>(Stop - P) >= 8 * TRules::Step) {
+          const auto Run = static_cast<size_t>(std::countr_one(TRules::BlankBits(P).All()));
+          const __m128i Units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(To), _mm_unpacklo_epi16(Units, Units));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(To + 8 * TRules::Step),
+                           _mm_unpackhi_epi16(Units, Units));
+          To += 2 * Run * TRules::Step;
+          P += Run * TRules::Step;
+          Blanks += Run;
+          if (Run < 8) break;
+        }
+      }
+#endif
       for (TBlank Blank; P < Stop && (Blank = BlankOf(P, End)).Units != 0;) {
         const TUnit* const Next = P + Blank.Units;
         // The units of a blank, copied one by one unless all blanks are as
@@ -1355,6 +1483,16 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent
     FIndent.Unpaired = Unpaired;
     FIndent.Halved = Halved;
   } else {
+#ifdef QUILLET_SSE2
+    if constexpr (requires { TRules::BlankBits(P); }) {
+      while (static_cast<size_t>(End - P) >= 8 * TRules::Step) {
+        const auto Run = static_cast<size_t>(std::countr_one(TRules::BlankBits(P).All()));
+        Blanks += Run;
+        P += Run * TRules::Step;
+        if (Run < 8) break;
+      }
+    }
+#endif
     for (size_t Units; P != End && (Units = TRules::BlankUnitsAt(P, End)) != 0; P += Units) ++Blanks;
   }
   FIndent.Blanks = Blanks;
@@ -1559,6 +1697,56 @@ struct TStepAt {
   }
 };
 
+// The blanks that end the line Line .. Break in the step, from the step's
+// bits where the rules mark blanks by bits: just past the last bit below the
+// break that is no blank's (in this step, the break before the line is
+// one). They may reach back past a step that the line started before.
+template <typename TRules, typename TUnit>
+QUILLET_LINE_STEP const TUnit* TrailingBlanksOf(const TStepMasks& M, const TStepAt<TUnit>& At,
+                                                const TUnit* Line, const TUnit* Break) {
+  const uint64_t Other = ~M.Blanks & BitsBetween(0, At.Bit(Break));
+  if (Other == 0 && Line < At.Step) return TRules::TrailingBlanks(Line, Break);
+  return At.Step +
+         (Other == 0 ? 0 : 64 - static_cast<uint64_t>(std::countl_zero(Other))) / sizeof(TUnit);
+}
+
+// A rewriting pass of command 7 over every line, in an encoding whose rules
+// mark blanks by bits: from P, which starts a line, the lines that end in
+// this run are taken 64 bytes at a time, each as WholeLine takes it. Gives
+// the start of the first line not taken, as MeasureLines does.
+template <typename TEncoding>
+const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::TrimLines(const TUnit* P,
+                                                                                const TUnit* End) {
+#ifdef QUILLET_SSE2
+  using TRules = typename TRulesOf<TEncoding>::T;
+  if constexpr (requires { TRules::BlanksByBits; }) {
+    const TUnit* Line = P;  // where the current line starts
+    for (const TUnit* Step = P;
+         static_cast<size_t>(End - Step) >= StepUnits + TRules::StepOverhang &&
+         Step - Line <= static_cast<ptrdiff_t>(LongLine);
+         Step += StepUnits) {
+      const TStepMasks M = TRules::BlankMasks(Step);
+      const TStepAt<TUnit> At{Step};
+      for (uint64_t Pending = M.Breaks & ~BitsBetween(0, At.From(Line)); Pending != 0;) {
+        const TUnit* const Break =
+            Step + static_cast<size_t>(std::countr_zero(Pending)) / sizeof(TUnit);
+        Pending &= Pending - 1;
+        const TUnit* const Blanks = TrailingBlanksOf<TRules>(M, At, Line, Break);
+        OpenLine(Line);
+        FKinds = static_cast<uint8_t>((Blanks != Break) * lkTrailingBlanks);
+        Copy(Line, Blanks);
+        // (A CR that ends the run ends the walk; its LF may come in the next.)
+        Line = EndLine(Break, End);
+        At.Pass(Line, Pending);
+      }
+    }
+    return Line;
+  }
+#endif
+  (void)End;
+  return P;
+}
+
 // A measuring pass over every line, in an encoding whose rules count widths
 // by bits: from P, which starts a line, the lines that end in this run are
 // taken 64 bytes at a time. A line's bound is its width as the steps' bits
@@ -1703,16 +1891,7 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLinesBy
         const TUnit* const Break = Step + BreakBit / sizeof(TUnit);
         const TUnit* Blanks;
         if constexpr (requires { TRules::BlanksByBits; }) {
-          // Just past the last bit below the break that is no blank's (in
-          // this step, the break before the line is one); the blanks may
-          // reach back past a step that the line started before.
-          const uint64_t Other = ~M.Blanks & BitsBetween(0, BreakBit);
-          if (Other == 0 && Line < Step) {
-            Blanks = TRules::TrailingBlanks(Line, Break);
-          } else {
-            Blanks = Step + (Other == 0 ? 0 : 64 - static_cast<uint64_t>(std::countl_zero(Other))) /
-                                sizeof(TUnit);
-          }
+          Blanks = TrailingBlanksOf<TRules>(M, At, Line, Break);
         } else {
           Blanks = TRules::TrailingBlanks(Line, Break);
         }
@@ -1788,6 +1967,8 @@ void TLineEngine<TEncoding>::Run(const TUnit* Begin, const TUnit* End, uint64_t 
   const uint8_t IndentCommand = FCommand <= 3 ? 1 : FCommand;
   const bool MeasuresAll = FSink == nullptr && FAll && FSelectedPhase == phContent;
   const bool PadsAll = FSink != nullptr && FAll && (FCommand == 8 || FCommand == 9);
+  constexpr bool BlanksByBits = requires { TRules::BlanksByBits; };
+  const bool TrimsAll = BlanksByBits && FSink != nullptr && FAll && FCommand == 7;
   while (P != End) {
     if (!FLineOpen) {
       if (MeasuresAll) {
@@ -1795,6 +1976,9 @@ void TLineEngine<TEncoding>::Run(const TUnit* Begin, const TUnit* End, uint64_t 
         if (P == End) break;
       } else if (PadsAll) {
         P = PadLines(P, End);
+        if (P == End) break;
+      } else if (TrimsAll) {
+        P = TrimLines(P, End);
         if (P == End) break;
       }
       OpenLine(P);

@@ -195,9 +195,9 @@ class TLineEngine {
 
  private:
   static constexpr size_t StageUnits = 8192 / sizeof(TUnit);
-  // The walks over every line (MeasureLines, PadLines) take steps of 64
-  // bytes; a line as long as LongLine units without a break is left to
-  // ScanContent, which then does not read its units twice.
+  // The walks over every line (MeasureLines, PadLines, TrimLines) take
+  // steps of 64 bytes; a line as long as LongLine units without a break is
+  // left to ScanContent, which then does not read its units twice.
   static constexpr size_t StepUnits = 64 / sizeof(TUnit);
   static constexpr size_t LongLine = 4096;
   static constexpr size_t MaxCharUnits = 4;
@@ -255,6 +255,7 @@ class TLineEngine {
   QUILLET_LINE_STEP const TUnit* ScanContent(const TUnit* P, const TUnit* End);
   const TUnit* MeasureLines(const TUnit* P, const TUnit* End);
   const TUnit* PadLines(const TUnit* P, const TUnit* End);
+  const TUnit* TrimLines(const TUnit* P, const TUnit* End);
   template <bool Popcount>
   QUILLET_LINE_STEP const TUnit* MeasureLinesBy(const TUnit* P, const TUnit* End);
   template <bool Popcount>
