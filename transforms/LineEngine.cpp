@@ -1297,6 +1297,97 @@ void TLineEngine<TEncoding>::EndIndent(const TUnit* P) {
   if (Changed) FKinds |= lkIndent;
 }
 
+// Counts the blanks from P on, up to End, into Indent, as the indent of a
+// line goes on: branch-free, a space is one space and one column, a tab
+// fills to the next stop, a full-width space is two spaces and its bytes.
+// Units up to Limit (End or past it) may be read. Gives the end of the
+// blanks.
+template <typename TEncoding>
+template <bool PowerOfTwo>
+const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::CountIndent(
+    const TUnit* P, const TUnit* End, const TUnit* Limit, TIndent& Indent) const {
+  using TRules = typename TRulesOf<TEncoding>::T;
+  const uint32_t Step = FTabWidth;
+  const uint32_t FullWidthColumns = FFullWidthColumns;
+  // In locals: stores of units could alias the members.
+  uint64_t Spaces = Indent.Spaces;
+  uint64_t Blanks = Indent.Blanks;
+  uint64_t Tabs = Indent.Tabs;
+  uint64_t FullWidth = Indent.FullWidth;
+  uint64_t SpacesAfterTab = Indent.SpacesAfterTab;
+  uint32_t Column = Indent.Column;
+  uint8_t Last = Indent.Last;
+  bool Ended = false;  // by a unit that is no blank, or by End
+#ifdef QUILLET_SSE2
+  if constexpr (requires { TRules::BlankBits(P); }) {
+    // Eight units at a time while there are as many to read: the blanks
+    // are counted by their bits, from tab to tab.
+    while (static_cast<size_t>(Limit - P) >= 8 * TRules::Step && P != End) {
+      const auto Bits = TRules::BlankBits(P);
+      const size_t Left = static_cast<size_t>(End - P) / TRules::Step;
+      const uint32_t Counted = Left < 8 ? (1u << Left) - 1 : 0xFF;
+      const auto Run = static_cast<uint32_t>(std::countr_one(Bits.All() & Counted));
+      uint32_t Within = (1u << Run) - 1;
+      const auto AddBlanks = [&](uint32_t Part) {
+        const uint32_t InSpaces = CountByteBits(Bits.Spaces & Part);
+        const uint32_t InFullWidth = CountByteBits(Bits.FullWidth & Part);
+        const uint32_t Add = InSpaces + FullWidthColumns * InFullWidth;
+        Column = PowerOfTwo ? Column + Add : (Column + Add) % Step;
+        Spaces += InSpaces + 2 * InFullWidth;
+        SpacesAfterTab += InSpaces;
+        FullWidth += InFullWidth;
+      };
+      for (uint32_t TabBits = Bits.Tabs & Within; TabBits != 0; TabBits &= TabBits - 1) {
+        const uint32_t Before = Within & ((TabBits & (0 - TabBits)) - 1);
+        AddBlanks(Before);
+        Within &= ~Before;
+        const uint32_t Fill = Step - (PowerOfTwo ? Column & (Step - 1) : Column);
+        Column = PowerOfTwo ? Column + Fill : 0;
+        Spaces += Fill;
+        SpacesAfterTab = 0;
+        ++Tabs;
+      }
+      AddBlanks(Within);
+      const uint32_t LastBit = (1u << Run) >> 1;
+      if (LastBit != 0) {
+        Last = static_cast<uint8_t>(((Bits.Spaces & LastBit) != 0) * BlankSpace +
+                                    ((Bits.Tabs & LastBit) != 0) * BlankTab +
+                                    ((Bits.FullWidth & LastBit) != 0) * BlankFullWidth);
+      }
+      Blanks += Run;
+      P += Run * TRules::Step;
+      if (Run < 8) {
+        Ended = true;
+        break;
+      }
+    }
+  }
+#endif
+  for (TBlank Blank; !Ended && P != End && (Blank = TRules::BlankAt(P, End)).Units != 0;
+       P += Blank.Units) {
+    const uint32_t IsSpace = Blank.Kind == BlankSpace;
+    const uint32_t IsTab = Blank.Kind == BlankTab;
+    const uint32_t IsFullWidth = Blank.Kind == BlankFullWidth;
+    const uint32_t Fill = IsTab * (Step - (PowerOfTwo ? Column & (Step - 1) : Column));
+    const uint32_t Add = IsSpace + Fill + FullWidthColumns * IsFullWidth;
+    Column = PowerOfTwo ? Column + Add : AddModulo(Column, Add, Step);
+    Spaces += IsSpace + Fill + 2 * IsFullWidth;
+    SpacesAfterTab = IsTab != 0 ? 0 : SpacesAfterTab + IsSpace;
+    Tabs += IsTab;
+    FullWidth += IsFullWidth;
+    Last = Blank.Kind;
+    ++Blanks;
+  }
+  Indent.Spaces = Spaces;
+  Indent.Blanks = Blanks;
+  Indent.Tabs = Tabs;
+  Indent.FullWidth = FullWidth;
+  Indent.SpacesAfterTab = SpacesAfterTab;
+  Indent.Column = Column;
+  Indent.Last = Last;
+  return P;
+}
+
 // Command 1 stands for 1 to 3, which count the indent's half-width spaces
 // and its form; 4 writes every blank twice as it reads it; 5 writes one of
 // every pair of equal blanks, from the left; 6 only counts. Then the rest
@@ -1310,81 +1401,11 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent
   // In locals: stores of units could alias the members.
   uint64_t Blanks = FIndent.Blanks;
   if constexpr (Command == 1) {
-    const uint32_t Step = FTabWidth;
-    const uint32_t FullWidthColumns = FFullWidthColumns;
-    uint64_t Spaces = FIndent.Spaces;
-    uint64_t Tabs = FIndent.Tabs;
-    uint64_t FullWidth = FIndent.FullWidth;
-    uint64_t SpacesAfterTab = FIndent.SpacesAfterTab;
-    uint32_t Column = FIndent.Column;
-    uint8_t Last = FIndent.Last;
-    bool Ended = false;  // by a unit that is no blank
-#ifdef QUILLET_SSE2
-    if constexpr (requires { TRules::BlankBits(P); }) {
-      // Eight units at a time while there are as many: the blanks are
-      // counted by their bits, from tab to tab.
-      while (static_cast<size_t>(End - P) >= 8 * TRules::Step) {
-        const auto Bits = TRules::BlankBits(P);
-        const auto Run = static_cast<uint32_t>(std::countr_one(Bits.All()));
-        uint32_t Within = (1u << Run) - 1;
-        const auto AddBlanks = [&](uint32_t Part) {
-          const uint32_t InSpaces = CountByteBits(Bits.Spaces & Part);
-          const uint32_t InFullWidth = CountByteBits(Bits.FullWidth & Part);
-          const uint32_t Add = InSpaces + FullWidthColumns * InFullWidth;
-          Column = PowerOfTwo ? Column + Add : (Column + Add) % Step;
-          Spaces += InSpaces + 2 * InFullWidth;
-          SpacesAfterTab += InSpaces;
-          FullWidth += InFullWidth;
-        };
-        for (uint32_t TabBits = Bits.Tabs & Within; TabBits != 0; TabBits &= TabBits - 1) {
-          const uint32_t Before = Within & ((TabBits & (0 - TabBits)) - 1);
-          AddBlanks(Before);
-          Within &= ~Before;
-          const uint32_t Fill = Step - (PowerOfTwo ? Column & (Step - 1) : Column);
-          Column = PowerOfTwo ? Column + Fill : 0;
-          Spaces += Fill;
-          SpacesAfterTab = 0;
-          ++Tabs;
-        }
-        AddBlanks(Within);
-        const uint32_t LastBit = (1u << Run) >> 1;
-        if (LastBit != 0) {
-          Last = static_cast<uint8_t>(((Bits.Spaces & LastBit) != 0) * BlankSpace +
-                                      ((Bits.Tabs & LastBit) != 0) * BlankTab +
-                                      ((Bits.FullWidth & LastBit) != 0) * BlankFullWidth);
-        }
-        Blanks += Run;
-        P += Run * TRules::Step;
-        if (Run < 8) {
-          Ended = true;
-          break;
-        }
-      }
-    }
-#endif
-    for (TBlank Blank; !Ended && P != End && (Blank = TRules::BlankAt(P, End)).Units != 0;
-         P += Blank.Units) {
-      // Branch-free: a space is one space and one column, a tab fills to the
-      // next stop, a full-width space is two spaces and its bytes.
-      const uint32_t IsSpace = Blank.Kind == BlankSpace;
-      const uint32_t IsTab = Blank.Kind == BlankTab;
-      const uint32_t IsFullWidth = Blank.Kind == BlankFullWidth;
-      const uint32_t Fill = IsTab * (Step - (PowerOfTwo ? Column & (Step - 1) : Column));
-      const uint32_t Add = IsSpace + Fill + FullWidthColumns * IsFullWidth;
-      Column = PowerOfTwo ? Column + Add : AddModulo(Column, Add, Step);
-      Spaces += IsSpace + Fill + 2 * IsFullWidth;
-      SpacesAfterTab = IsTab != 0 ? 0 : SpacesAfterTab + IsSpace;
-      Tabs += IsTab;
-      FullWidth += IsFullWidth;
-      Last = Blank.Kind;
-      ++Blanks;
-    }
-    FIndent.Spaces = Spaces;
-    FIndent.Tabs = Tabs;
-    FIndent.FullWidth = FullWidth;
-    FIndent.SpacesAfterTab = SpacesAfterTab;
-    FIndent.Column = Column;
-    FIndent.Last = Last;
+    TIndent Indent = FIndent;
+    Indent.Blanks = Blanks;
+    P = CountIndent<PowerOfTwo>(P, End, End, Indent);
+    FIndent = Indent;
+    Blanks = Indent.Blanks;
   } else if constexpr (Command == 4 || Command == 5) {
     // Command 4 needs no kinds, command 5 only with blanks of several lengths.
     const auto BlankOf = [](const TUnit* At, const TUnit* Last) -> TBlank {
@@ -1538,21 +1559,20 @@ void TLineEngine<TEncoding>::AddBlank(uint8_t Kind, uint64_t FullWidthColumns, u
 }
 
 // Adds the width of P .. End, taken as the start of a line, to Width: an
-// indent of blanks blank by blank, anything else as the rules measure it.
+// indent of blanks as the indent commands count it, anything else as the
+// rules measure it. Units up to Limit may be read.
 template <typename TEncoding>
-void TLineEngine<TEncoding>::MeasureStart(const TUnit* P, const TUnit* End, uint64_t& Width) const {
+void TLineEngine<TEncoding>::MeasureStart(const TUnit* P, const TUnit* End, const TUnit* Limit,
+                                          uint64_t& Width) const {
   using TRules = typename TRulesOf<TEncoding>::T;
-  uint64_t Column = 0;
-  uint64_t Blanks = 0;
-  const TUnit* Q = P;
-  for (TBlank Blank; Q != End && (Blank = TRules::BlankAt(Q, End)).Units != 0; Q += Blank.Units) {
-    AddBlank(Blank.Kind, FFullWidthColumns, Column, Blanks);
-  }
-  if (Q == End) {
-    Width += Blanks;
+  TIndent Indent;
+  const TUnit* const Blanks = FPowerOfTwo ? CountIndent<true>(P, End, Limit, Indent)
+                                          : CountIndent<false>(P, End, Limit, Indent);
+  if (Blanks == End) {
+    Width += Indent.Spaces;
     return;
   }
-  Column = 0;
+  uint64_t Column = 0;
   TRules::Measure(P, End, Width, Column, FTabWidth, false);
 }
 
@@ -1902,7 +1922,7 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLinesBy
         } else {
           if (PassTabs(Start, At.Bit(Blanks))) Counted = 0;
           LineWidth = Counted + Width(At.From(From), At.Bit(Blanks));
-          if (From != Line) MeasureStart(Line, From, LineWidth);
+          if (From != Line) MeasureStart(Line, From, End, LineWidth);
         }
         const TUnit* const After = PadLine(Line, Blanks, Break, End, LineWidth);
         if (FAfterCR) return After;  // a CR that ends the run: its LF comes in the next

@@ -249,6 +249,9 @@ class TLineEngine {
   QUILLET_LINE_STEP const TUnit* CopyToBreak(const TUnit* P, const TUnit* End);
   QUILLET_LINE_STEP const TUnit* EndLine(const TUnit* Break, const TUnit* End);
   QUILLET_LINE_STEP void CloseLine();
+  template <bool PowerOfTwo>
+  QUILLET_LINE_STEP const TUnit* CountIndent(const TUnit* P, const TUnit* End, const TUnit* Limit,
+                                             TIndent& Indent) const;
   template <uint8_t Command, bool PowerOfTwo = false>
   const TUnit* ScanIndent(const TUnit* P, const TUnit* End);
   QUILLET_LINE_STEP void EndIndent(const TUnit* P);
@@ -269,7 +272,8 @@ class TLineEngine {
   void CountBlanks(const TUnit* From, const TUnit* To, THeld& Held);
   QUILLET_LINE_STEP void AddBlank(uint8_t Kind, uint64_t FullWidthColumns, uint64_t& Column,
                                   uint64_t& Width) const;
-  QUILLET_LINE_STEP void MeasureStart(const TUnit* P, const TUnit* End, uint64_t& Width) const;
+  QUILLET_LINE_STEP void MeasureStart(const TUnit* P, const TUnit* End, const TUnit* Limit,
+                                      uint64_t& Width) const;
   QUILLET_LINE_STEP void KeepHeldBlanks(const TUnit* P);
   QUILLET_LINE_STEP void EndContent(uint64_t Width, bool Blanks, const THeld& Held,
                                     const TUnit* HeldHere, const TUnit* Break);
