@@ -147,6 +147,7 @@ const TPiece CommonPieces[] = {
     {u"\u4E9C", "\x88\x9F"},
     {u"\u30A1", "\x83\x40"},
     {u"\u8868", "\x95\x5C"},
+    {u"\u3001", "\x81\x41"},  // a byte from the full-width space
 };
 // Characters that code page 932 lacks, or that take two UTF-16 units.
 const TPiece UnicodePieces[] = {

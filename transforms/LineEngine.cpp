@@ -104,14 +104,14 @@ inline bool HasPopcount() {
 #endif
 }
 
-// The bits set in a byte.
-inline uint32_t CountByteBits(uint32_t Byte) {
+// The bits set in the low sixteen.
+inline uint32_t CountLaneBits(uint32_t Lanes) {
   static constexpr auto Counts = [] {
     std::array<uint8_t, 256> Table{};
     for (size_t I = 1; I < Table.size(); ++I) Table[I] = static_cast<uint8_t>(Table[I / 2] + I % 2);
     return Table;
   }();
-  return Counts[Byte & 0xFF];
+  return Counts[Lanes & 0xFF] + Counts[(Lanes >> 8) & 0xFF];
 }
 
 // Bits From to To - 1 of a 64-bit mask (From <= To <= 64).
@@ -134,6 +134,15 @@ struct TStepMasks {
 };
 
 #ifdef QUILLET_SSE2
+// The blanks in a row of lanes (units of UTF-16, bytes else), a bit per
+// lane: spaces, tabs, and the lanes where full-width spaces start (the rest
+// of one may lie past the row).
+struct TBlankBits {
+  uint32_t Spaces;
+  uint32_t Tabs;
+  uint32_t FullWidth;
+};
+
 // The lanes of Mask set in part Part (0 to 3) of a step, as its bits.
 inline uint64_t PartBits(__m128i Mask, int Part) {
   return static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(Mask))) << (16 * Part);
@@ -328,6 +337,29 @@ struct TUtf8Rules : TAsciiBreaks {
     }
     return {0, 0};
   }
+#ifdef QUILLET_SSE2
+  // The blanks among the sixteen bytes at P, a lane each; a full-width
+  // space that starts there may end two bytes past them. Exact from a
+  // character's start on, as far as the blanks go.
+  static constexpr uint32_t BlankLanes = 16;
+  static constexpr size_t LaneUnits = 1;
+  static constexpr uint32_t FullWidthLanes = 3;
+  static constexpr size_t BlankOverhang = 2;
+  static TBlankBits BlankBits(const char* P) {
+    const auto Bytes = [P](size_t From) {
+      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(P + From));
+    };
+    const __m128i First = Bytes(0);
+    const auto Equal = [](__m128i V, int C) {
+      return _mm_cmpeq_epi8(V, _mm_set1_epi8(static_cast<char>(C)));
+    };
+    const __m128i FullWidth = _mm_and_si128(
+        Equal(First, 0xE3), _mm_and_si128(Equal(Bytes(1), 0x80), Equal(Bytes(2), 0x80)));
+    return {static_cast<uint32_t>(_mm_movemask_epi8(Equal(First, ' '))),
+            static_cast<uint32_t>(_mm_movemask_epi8(Equal(First, '\t'))),
+            static_cast<uint32_t>(_mm_movemask_epi8(FullWidth))};
+  }
+#endif
   // Start of the blanks that end P .. End. U+3000 is E3 80 80 wherever it
   // ends: E3 always starts a character.
   static const char* TrailingBlanks(const char* P, const char* End) {
@@ -568,6 +600,26 @@ struct TCp932Rules : TAsciiBreaks {
     if (B == 0x81 && End - P >= 2 && Byte(P + 1) == 0x40) return {BlankFullWidth, 2};
     return {0, 0};
   }
+#ifdef QUILLET_SSE2
+  // The blanks among the sixteen bytes at P, a lane each; a full-width
+  // space that starts there may end a byte past them. Exact from a
+  // character's start on, as far as the blanks go: none is a second byte.
+  static constexpr uint32_t BlankLanes = 16;
+  static constexpr size_t LaneUnits = 1;
+  static constexpr uint32_t FullWidthLanes = 2;
+  static constexpr size_t BlankOverhang = 1;
+  static TBlankBits BlankBits(const char* P) {
+    const __m128i First = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
+    const __m128i Second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P + 1));
+    const auto Equal = [](__m128i V, int C) {
+      return _mm_cmpeq_epi8(V, _mm_set1_epi8(static_cast<char>(C)));
+    };
+    const __m128i FullWidth = _mm_and_si128(Equal(First, 0x81), Equal(Second, 0x40));
+    return {static_cast<uint32_t>(_mm_movemask_epi8(Equal(First, ' '))),
+            static_cast<uint32_t>(_mm_movemask_epi8(Equal(First, '\t'))),
+            static_cast<uint32_t>(_mm_movemask_epi8(FullWidth))};
+  }
+#endif
   // Whether the run of lead-byte values that ends just before At, from P at
   // most, is odd: then the byte at At is the second of a character. P is a
   // boundary, and so is the byte after any other value.
@@ -724,13 +776,11 @@ struct TUtf16Rules {
   static bool IsLF(const U* P, const U* End) { return IsUnit(P, End, LF); }
 
 #ifdef QUILLET_SSE2
-  // The blanks among the eight units at P, a bit each.
-  struct TBlankBits {
-    uint32_t Spaces;
-    uint32_t Tabs;
-    uint32_t FullWidth;
-    uint32_t All() const { return Spaces | Tabs | FullWidth; }
-  };
+  // The blanks among the eight units at P, a lane each.
+  static constexpr uint32_t BlankLanes = 8;
+  static constexpr size_t LaneUnits = Step;
+  static constexpr uint32_t FullWidthLanes = 1;
+  static constexpr size_t BlankOverhang = 0;
   static TBlankBits BlankBits(const U* P) {
     const __m128i Units = TLoad::Load8(P);
     const auto Equal = [&Units](int C) {
@@ -834,7 +884,8 @@ struct TUtf16Rules {
 #ifdef QUILLET_SSE2
     // Eight units a test, from the end.
     while (static_cast<size_t>(End - P) >= 8 * Step) {
-      const auto Blanks = static_cast<uint8_t>(BlankBits(End - 8 * Step).All());
+      const TBlankBits Bits = BlankBits(End - 8 * Step);
+      const auto Blanks = static_cast<uint8_t>(Bits.Spaces | Bits.Tabs | Bits.FullWidth);
       const auto Count = static_cast<size_t>(std::countl_one(Blanks));
       End -= Count * Step;
       if (Count < 8) return End;
@@ -1297,6 +1348,37 @@ void TLineEngine<TEncoding>::EndIndent(const TUnit* P) {
   if (Changed) FKinds |= lkIndent;
 }
 
+#ifdef QUILLET_SSE2
+// The blanks that the row of lanes at P starts with, up to End, where the
+// rules find blanks by bits: their lanes by kind (a full-width space at its
+// first), how many lanes they fill (a full-width space that starts in the
+// row may end past it), and whether a unit that is no blank, or End, ends
+// them. The row and what the rules read past it must lie in the input.
+struct TBlankRun {
+  TBlankBits Bits;
+  uint32_t Lanes;
+  bool Ended;
+};
+template <typename TRules, typename TUnit>
+QUILLET_LINE_STEP TBlankRun BlankRunAt(const TUnit* P, const TUnit* End) {
+  constexpr uint32_t Wide = TRules::FullWidthLanes;
+  constexpr uint32_t Row = TRules::BlankLanes;
+  const TBlankBits Bits = TRules::BlankBits(P);
+  // The lanes before End, as far as the row and a full-width space from it go.
+  const auto Left = static_cast<uint32_t>(
+      std::min<size_t>(static_cast<size_t>(End - P) / TRules::LaneUnits, Row + Wide - 1));
+  const uint32_t InRow = std::min(Left, Row);
+  const uint32_t FullWidth = Left >= Wide ? Bits.FullWidth & ((1u << (Left - Wide + 1)) - 1) : 0;
+  uint32_t All = (Bits.Spaces | Bits.Tabs) & ((1u << InRow) - 1);
+  for (uint32_t K = 0; K < Wide; ++K) All |= FullWidth << K;
+  const auto Lanes = static_cast<uint32_t>(std::countr_one(All));
+  const uint32_t Within = (1u << Lanes) - 1;
+  return {{Bits.Spaces & Within, Bits.Tabs & Within, FullWidth & Within},
+          Lanes,
+          Lanes + 1 < InRow || Lanes == 0};
+}
+#endif
+
 // Counts the blanks from P on, up to End, into Indent, as the indent of a
 // line goes on: branch-free, a space is one space and one column, a tab
 // fills to the next stop, a full-width space is two spaces and its bytes.
@@ -1317,27 +1399,27 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::CountInden
   uint64_t SpacesAfterTab = Indent.SpacesAfterTab;
   uint32_t Column = Indent.Column;
   uint8_t Last = Indent.Last;
-  bool Ended = false;  // by a unit that is no blank, or by End
+  bool Ended = false;  // by a unit that is no blank
 #ifdef QUILLET_SSE2
   if constexpr (requires { TRules::BlankBits(P); }) {
-    // Eight units at a time while there are as many to read: the blanks
-    // are counted by their bits, from tab to tab.
-    while (static_cast<size_t>(Limit - P) >= 8 * TRules::Step && P != End) {
-      const auto Bits = TRules::BlankBits(P);
-      const size_t Left = static_cast<size_t>(End - P) / TRules::Step;
-      const uint32_t Counted = Left < 8 ? (1u << Left) - 1 : 0xFF;
-      const auto Run = static_cast<uint32_t>(std::countr_one(Bits.All() & Counted));
-      uint32_t Within = (1u << Run) - 1;
+    // A row of lanes at a time while there are as many to read: the
+    // blanks are counted by their bits, from tab to tab.
+    while (static_cast<size_t>(Limit - P) >=
+               TRules::BlankLanes * TRules::LaneUnits + TRules::BlankOverhang &&
+           P != End) {
+      const TBlankRun Run = BlankRunAt<TRules>(P, End);
+      const TBlankBits& Bits = Run.Bits;
       const auto AddBlanks = [&](uint32_t Part) {
-        const uint32_t InSpaces = CountByteBits(Bits.Spaces & Part);
-        const uint32_t InFullWidth = CountByteBits(Bits.FullWidth & Part);
+        const uint32_t InSpaces = CountLaneBits(Bits.Spaces & Part);
+        const uint32_t InFullWidth = CountLaneBits(Bits.FullWidth & Part);
         const uint32_t Add = InSpaces + FullWidthColumns * InFullWidth;
         Column = PowerOfTwo ? Column + Add : (Column + Add) % Step;
         Spaces += InSpaces + 2 * InFullWidth;
         SpacesAfterTab += InSpaces;
         FullWidth += InFullWidth;
       };
-      for (uint32_t TabBits = Bits.Tabs & Within; TabBits != 0; TabBits &= TabBits - 1) {
+      uint32_t Within = (1u << Run.Lanes) - 1;
+      for (uint32_t TabBits = Bits.Tabs; TabBits != 0; TabBits &= TabBits - 1) {
         const uint32_t Before = Within & ((TabBits & (0 - TabBits)) - 1);
         AddBlanks(Before);
         Within &= ~Before;
@@ -1348,15 +1430,15 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::CountInden
         ++Tabs;
       }
       AddBlanks(Within);
-      const uint32_t LastBit = (1u << Run) >> 1;
-      if (LastBit != 0) {
+      if (const uint32_t Starts = Bits.Spaces | Bits.Tabs | Bits.FullWidth; Starts != 0) {
+        const uint32_t LastBit = 1u << (31 - std::countl_zero(Starts));
         Last = static_cast<uint8_t>(((Bits.Spaces & LastBit) != 0) * BlankSpace +
                                     ((Bits.Tabs & LastBit) != 0) * BlankTab +
                                     ((Bits.FullWidth & LastBit) != 0) * BlankFullWidth);
+        Blanks += CountLaneBits(Starts);
       }
-      Blanks += Run;
-      P += Run * TRules::Step;
-      if (Run < 8) {
+      P += Run.Lanes * TRules::LaneUnits;
+      if (Run.Ended) {
         Ended = true;
         break;
       }
@@ -1443,18 +1525,20 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent
       TUnit* To = Room(2 * (Stretch + MaxCharUnits));
 #ifdef QUILLET_SSE2
       if constexpr (Command == 4 && requires { TRules::BlankBits(P); }) {
-        // Eight units at a time, each written twice: the stores may reach
-        // past the blanks, into the room taken.
-        while (static_cast<size_t>(Stop - P) >= 8 * TRules::Step) {
-          const auto Run = static_cast<size_t>(std::countr_one(TRules::BlankBits(P).All()));
-          const __m128i Units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(To), _mm_unpacklo_epi16(Units, Units));
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(To + 8 * TRules::Step),
-                           _mm_unpackhi_epi16(Units, Units));
-          To += 2 * Run * TRules::Step;
-          P += Run * TRules::Step;
-          Blanks += Run;
-          if (Run < 8) break;
+        if constexpr (TRules::LaneUnits * sizeof(TUnit) == 2) {
+          // Eight units at a time, each written twice: the stores may reach
+          // past the blanks, into the room taken.
+          while (static_cast<size_t>(Stop - P) >= 8 * TRules::LaneUnits) {
+            const TBlankRun Run = BlankRunAt<TRules>(P, Stop);
+            const __m128i Units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(To), _mm_unpacklo_epi16(Units, Units));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(To + 8 * TRules::LaneUnits),
+                             _mm_unpackhi_epi16(Units, Units));
+            To += 2 * Run.Lanes * TRules::LaneUnits;
+            P += Run.Lanes * TRules::LaneUnits;
+            Blanks += Run.Lanes;
+            if (Run.Ended) break;
+          }
         }
       }
 #endif
@@ -1506,11 +1590,12 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent
   } else {
 #ifdef QUILLET_SSE2
     if constexpr (requires { TRules::BlankBits(P); }) {
-      while (static_cast<size_t>(End - P) >= 8 * TRules::Step) {
-        const auto Run = static_cast<size_t>(std::countr_one(TRules::BlankBits(P).All()));
-        Blanks += Run;
-        P += Run * TRules::Step;
-        if (Run < 8) break;
+      while (static_cast<size_t>(End - P) >=
+             TRules::BlankLanes * TRules::LaneUnits + TRules::BlankOverhang) {
+        const TBlankRun Run = BlankRunAt<TRules>(P, End);
+        Blanks += CountLaneBits(Run.Bits.Spaces | Run.Bits.Tabs | Run.Bits.FullWidth);
+        P += Run.Lanes * TRules::LaneUnits;
+        if (Run.Ended) break;
       }
     }
 #endif
