@@ -1444,6 +1444,8 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::CountInden
       }
     }
   }
+#else
+  static_cast<void>(Limit);
 #endif
   for (TBlank Blank; !Ended && P != End && (Blank = TRules::BlankAt(P, End)).Units != 0;
        P += Blank.Units) {
