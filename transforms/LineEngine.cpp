@@ -104,13 +104,15 @@ inline bool HasPopcount() {
 #endif
 }
 
-// The bits set in the low sixteen.
+// The bits set among the low Row (8 or 16) of Lanes.
+template <uint32_t Row>
 inline uint32_t CountLaneBits(uint32_t Lanes) {
   static constexpr auto Counts = [] {
     std::array<uint8_t, 256> Table{};
     for (size_t I = 1; I < Table.size(); ++I) Table[I] = static_cast<uint8_t>(Table[I / 2] + I % 2);
     return Table;
   }();
+  if constexpr (Row <= 8) return Counts[Lanes & 0xFF];
   return Counts[Lanes & 0xFF] + Counts[(Lanes >> 8) & 0xFF];
 }
 
@@ -1352,8 +1354,9 @@ void TLineEngine<TEncoding>::EndIndent(const TUnit* P) {
 // The blanks that the row of lanes at P starts with, up to End, where the
 // rules find blanks by bits: their lanes by kind (a full-width space at its
 // first), how many lanes they fill (a full-width space that starts in the
-// row may end past it), and whether a unit that is no blank, or End, ends
-// them. The row and what the rules read past it must lie in the input.
+// row may end past it), and whether they end in the row, at a unit that is
+// no blank or at End. The row and what the rules read past it must lie in
+// the input.
 struct TBlankRun {
   TBlankBits Bits;
   uint32_t Lanes;
@@ -1364,18 +1367,16 @@ QUILLET_LINE_STEP TBlankRun BlankRunAt(const TUnit* P, const TUnit* End) {
   constexpr uint32_t Wide = TRules::FullWidthLanes;
   constexpr uint32_t Row = TRules::BlankLanes;
   const TBlankBits Bits = TRules::BlankBits(P);
-  // The lanes before End, as far as the row and a full-width space from it go.
+  // The lanes before End, as far as a full-width space from the row goes.
   const auto Left = static_cast<uint32_t>(
       std::min<size_t>(static_cast<size_t>(End - P) / TRules::LaneUnits, Row + Wide - 1));
-  const uint32_t InRow = std::min(Left, Row);
-  const uint32_t FullWidth = Left >= Wide ? Bits.FullWidth & ((1u << (Left - Wide + 1)) - 1) : 0;
-  uint32_t All = (Bits.Spaces | Bits.Tabs) & ((1u << InRow) - 1);
-  for (uint32_t K = 0; K < Wide; ++K) All |= FullWidth << K;
+  const uint32_t Fits = (1u << Left) - 1;
+  const uint32_t FullWidth = Bits.FullWidth & (Fits >> (Wide - 1));
+  uint32_t All = ((Bits.Spaces | Bits.Tabs) & Fits) | FullWidth;
+  for (uint32_t K = 1; K < Wide; ++K) All |= FullWidth << K;
   const auto Lanes = static_cast<uint32_t>(std::countr_one(All));
   const uint32_t Within = (1u << Lanes) - 1;
-  return {{Bits.Spaces & Within, Bits.Tabs & Within, FullWidth & Within},
-          Lanes,
-          Lanes + 1 < InRow || Lanes == 0};
+  return {{Bits.Spaces & Within, Bits.Tabs & Within, FullWidth & Within}, Lanes, Lanes < Row};
 }
 #endif
 
@@ -1407,11 +1408,12 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::CountInden
     while (static_cast<size_t>(Limit - P) >=
                TRules::BlankLanes * TRules::LaneUnits + TRules::BlankOverhang &&
            P != End) {
+      constexpr uint32_t Row = TRules::BlankLanes;
       const TBlankRun Run = BlankRunAt<TRules>(P, End);
       const TBlankBits& Bits = Run.Bits;
       const auto AddBlanks = [&](uint32_t Part) {
-        const uint32_t InSpaces = CountLaneBits(Bits.Spaces & Part);
-        const uint32_t InFullWidth = CountLaneBits(Bits.FullWidth & Part);
+        const uint32_t InSpaces = CountLaneBits<Row>(Bits.Spaces & Part);
+        const uint32_t InFullWidth = CountLaneBits<Row>(Bits.FullWidth & Part);
         const uint32_t Add = InSpaces + FullWidthColumns * InFullWidth;
         Column = PowerOfTwo ? Column + Add : (Column + Add) % Step;
         Spaces += InSpaces + 2 * InFullWidth;
@@ -1431,11 +1433,14 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::CountInden
       }
       AddBlanks(Within);
       if (const uint32_t Starts = Bits.Spaces | Bits.Tabs | Bits.FullWidth; Starts != 0) {
-        const uint32_t LastBit = 1u << (31 - std::countl_zero(Starts));
+        // (Where every blank is a lane, the last lane is the last blank.)
+        const uint32_t LastBit = TRules::FullWidthLanes == 1
+                                     ? (1u << Run.Lanes) >> 1
+                                     : 1u << (31 - std::countl_zero(Starts));
         Last = static_cast<uint8_t>(((Bits.Spaces & LastBit) != 0) * BlankSpace +
                                     ((Bits.Tabs & LastBit) != 0) * BlankTab +
                                     ((Bits.FullWidth & LastBit) != 0) * BlankFullWidth);
-        Blanks += CountLaneBits(Starts);
+        Blanks += TRules::FullWidthLanes == 1 ? Run.Lanes : CountLaneBits<Row>(Starts);
       }
       P += Run.Lanes * TRules::LaneUnits;
       if (Run.Ended) {
@@ -1595,7 +1600,10 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent
       while (static_cast<size_t>(End - P) >=
              TRules::BlankLanes * TRules::LaneUnits + TRules::BlankOverhang) {
         const TBlankRun Run = BlankRunAt<TRules>(P, End);
-        Blanks += CountLaneBits(Run.Bits.Spaces | Run.Bits.Tabs | Run.Bits.FullWidth);
+        Blanks += TRules::FullWidthLanes == 1
+                      ? Run.Lanes
+                      : CountLaneBits<TRules::BlankLanes>(Run.Bits.Spaces | Run.Bits.Tabs |
+                                                          Run.Bits.FullWidth);
         P += Run.Lanes * TRules::LaneUnits;
         if (Run.Ended) break;
       }
