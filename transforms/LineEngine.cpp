@@ -131,7 +131,8 @@ struct TStepMasks {
   uint64_t Plus = 0;   // a column more
   uint64_t Minus = 0;  // a column less
   uint64_t Four = 0;   // three columns more
-  // Where the rules say so (BlanksByBits), every bit of the blanks.
+  // With Exact: every bit of the blanks where the rules say so
+  // (BlanksByBits), else the bits of the spaces and tabs.
   uint64_t Blanks = 0;
 };
 
@@ -481,8 +482,10 @@ struct TUtf8Rules : TAsciiBreaks {
   // ends where blanks or a break begin, or starts after a tab, cuts no such
   // character: its second and third bytes are none of those.
   static constexpr size_t StepOverhang = 2;
-  // Without Exact, the narrow characters are left out (their widths are
-  // then counted one too many).
+  // A full-width space ends in FullWidthLastByte.
+  static constexpr uint8_t FullWidthLastByte = 0x80;
+  // Without Exact, the narrow characters and the blanks are left out (the
+  // widths of the narrow characters are then counted one too many).
   template <bool Exact = true>
   static TStepMasks StepMasks(const char* S) {
     const auto Splat = [](int B) { return _mm_set1_epi8(static_cast<char>(B)); };
@@ -493,7 +496,10 @@ struct TUtf8Rules : TAsciiBreaks {
     for (int Part = 0; Part < 4; ++Part) {
       const __m128i V = Load(16 * Part);
       M.Breaks |= PartBits(_mm_or_si128(_mm_cmpeq_epi8(V, Splat('\r')), _mm_cmpeq_epi8(V, Splat('\n'))), Part);
-      M.Tabs |= PartBits(_mm_cmpeq_epi8(V, Splat('\t')), Part);
+      const __m128i Tab = _mm_cmpeq_epi8(V, Splat('\t'));
+      M.Tabs |= PartBits(Tab, Part);
+      if constexpr (Exact)
+        M.Blanks |= PartBits(_mm_or_si128(Tab, _mm_cmpeq_epi8(V, Splat(' '))), Part);
       // By signed value: 0x00 to 0x1F, 0xC0 to 0xEF, 0x80 to 0xBF, 0xF0 on.
       const __m128i Control = _mm_andnot_si128(_mm_cmplt_epi8(V, Splat(0)), _mm_cmplt_epi8(V, Splat(0x20)));
       const __m128i Lead = _mm_and_si128(_mm_cmpgt_epi8(V, Splat(0xBF)), _mm_cmplt_epi8(V, Splat(0xF0)));
@@ -665,7 +671,10 @@ struct TCp932Rules : TAsciiBreaks {
 
 #ifdef QUILLET_SSE2
   // Measure's columns by bits: a byte is a column, a control byte two.
+  // Spaces and tabs are never second bytes; a full-width space ends in
+  // FullWidthLastByte.
   static constexpr size_t StepOverhang = 0;
+  static constexpr uint8_t FullWidthLastByte = 0x41;
   template <bool Exact = true>
   static TStepMasks StepMasks(const char* S) {
     const auto Splat = [](int B) { return _mm_set1_epi8(static_cast<char>(B)); };
@@ -673,7 +682,10 @@ struct TCp932Rules : TAsciiBreaks {
     for (int Part = 0; Part < 4; ++Part) {
       const __m128i V = _mm_loadu_si128(reinterpret_cast<const __m128i*>(S + 16 * Part));
       M.Breaks |= PartBits(_mm_or_si128(_mm_cmpeq_epi8(V, Splat('\r')), _mm_cmpeq_epi8(V, Splat('\n'))), Part);
-      M.Tabs |= PartBits(_mm_cmpeq_epi8(V, Splat('\t')), Part);
+      const __m128i Tab = _mm_cmpeq_epi8(V, Splat('\t'));
+      M.Tabs |= PartBits(Tab, Part);
+      if constexpr (Exact)
+        M.Blanks |= PartBits(_mm_or_si128(Tab, _mm_cmpeq_epi8(V, Splat(' '))), Part);
       M.Plus |= PartBits(_mm_cmpeq_epi8(_mm_min_epu8(V, Splat(0x1F)), V), Part);
     }
     return M;
@@ -1813,16 +1825,22 @@ struct TStepAt {
 };
 
 // The blanks that end the line Line .. Break in the step, from the step's
-// bits where the rules mark blanks by bits: just past the last bit below the
-// break that is no blank's (in this step, the break before the line is
-// one). They may reach back past a step that the line started before.
+// bits: just past the last bit below the break that is no blank's (in this
+// step, the break before the line is one). They may reach back past a step
+// that the line started before, and where the bits mark only spaces and
+// tabs, past a byte that may end a full-width space.
 template <typename TRules, typename TUnit>
 QUILLET_LINE_STEP const TUnit* TrailingBlanksOf(const TStepMasks& M, const TStepAt<TUnit>& At,
                                                 const TUnit* Line, const TUnit* Break) {
   const uint64_t Other = ~M.Blanks & BitsBetween(0, At.Bit(Break));
-  if (Other == 0 && Line < At.Step) return TRules::TrailingBlanks(Line, Break);
-  return At.Step +
-         (Other == 0 ? 0 : 64 - static_cast<uint64_t>(std::countl_zero(Other))) / sizeof(TUnit);
+  if (Other == 0) return Line < At.Step ? TRules::TrailingBlanks(Line, Break) : At.Step;
+  const auto Last = static_cast<uint64_t>(63 - std::countl_zero(Other));
+  if constexpr (requires { TRules::FullWidthLastByte; }) {
+    if (Byte(At.Step + Last) == TRules::FullWidthLastByte) {
+      return TRules::TrailingBlanks(Line, Break);
+    }
+  }
+  return At.Step + (Last + 1) / sizeof(TUnit);
 }
 
 // A rewriting pass of command 7 over every line, in an encoding whose rules
@@ -2004,12 +2022,7 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::PadLinesBy
         const auto BreakBit = static_cast<uint64_t>(std::countr_zero(Pending));
         Pending &= Pending - 1;
         const TUnit* const Break = Step + BreakBit / sizeof(TUnit);
-        const TUnit* Blanks;
-        if constexpr (requires { TRules::BlanksByBits; }) {
-          Blanks = TrailingBlanksOf<TRules>(M, At, Line, Break);
-        } else {
-          Blanks = TRules::TrailingBlanks(Line, Break);
-        }
+        const TUnit* const Blanks = TrailingBlanksOf<TRules>(M, At, Line, Break);
         uint64_t LineWidth = 0;
         if (Blanks < Step) {
           uint64_t Column = 0;
