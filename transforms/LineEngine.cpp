@@ -674,7 +674,7 @@ struct TCp932Rules : TAsciiBreaks {
   // Spaces and tabs are never second bytes; a full-width space ends in
   // FullWidthLastByte.
   static constexpr size_t StepOverhang = 0;
-  static constexpr uint8_t FullWidthLastByte = 0x41;
+  static constexpr uint8_t FullWidthLastByte = 0x40;
   template <bool Exact = true>
   static TStepMasks StepMasks(const char* S) {
     const auto Splat = [](int B) { return _mm_set1_epi8(static_cast<char>(B)); };
