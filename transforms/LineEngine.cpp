@@ -292,6 +292,27 @@ struct TAsciiBreaks {
   static const char* FindBreak(const char* P, const char* End) { return FindByteBreak(P, End); }
   static bool IsCR(const char* P, const char* End) { return P != End && *P == '\r'; }
   static bool IsLF(const char* P, const char* End) { return P != End && *P == '\n'; }
+
+#ifdef QUILLET_SSE2
+  // The blanks among the sixteen bytes at P, a lane each, where the
+  // full-width space is the bytes FullWidth: one that starts there may end
+  // past them.
+  static constexpr uint32_t BlankLanes = 16;
+  static constexpr size_t LaneUnits = 1;
+  template <uint8_t... FullWidth>
+  static TBlankBits ByteBlankBits(const char* P) {
+    const auto Equal = [P](size_t At, uint8_t B) {
+      return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(P + At)),
+                            _mm_set1_epi8(static_cast<char>(B)));
+    };
+    __m128i Starts = _mm_set1_epi8(-1);
+    size_t At = 0;
+    ((Starts = _mm_and_si128(Starts, Equal(At++, FullWidth))), ...);
+    return {static_cast<uint32_t>(_mm_movemask_epi8(Equal(0, ' '))),
+            static_cast<uint32_t>(_mm_movemask_epi8(Equal(0, '\t'))),
+            static_cast<uint32_t>(_mm_movemask_epi8(Starts))};
+  }
+#endif
 };
 
 #ifdef QUILLET_SSE2
@@ -341,26 +362,11 @@ struct TUtf8Rules : TAsciiBreaks {
     return {0, 0};
   }
 #ifdef QUILLET_SSE2
-  // The blanks among the sixteen bytes at P, a lane each; a full-width
-  // space that starts there may end two bytes past them. Exact from a
-  // character's start on, as far as the blanks go.
-  static constexpr uint32_t BlankLanes = 16;
-  static constexpr size_t LaneUnits = 1;
+  // Exact from a character's start on, as far as the blanks go.
   static constexpr uint32_t FullWidthLanes = 3;
-  static constexpr size_t BlankOverhang = 2;
+  static constexpr size_t BlankOverhang = FullWidthLanes - 1;
   static TBlankBits BlankBits(const char* P) {
-    const auto Bytes = [P](size_t From) {
-      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(P + From));
-    };
-    const __m128i First = Bytes(0);
-    const auto Equal = [](__m128i V, int C) {
-      return _mm_cmpeq_epi8(V, _mm_set1_epi8(static_cast<char>(C)));
-    };
-    const __m128i FullWidth = _mm_and_si128(
-        Equal(First, 0xE3), _mm_and_si128(Equal(Bytes(1), 0x80), Equal(Bytes(2), 0x80)));
-    return {static_cast<uint32_t>(_mm_movemask_epi8(Equal(First, ' '))),
-            static_cast<uint32_t>(_mm_movemask_epi8(Equal(First, '\t'))),
-            static_cast<uint32_t>(_mm_movemask_epi8(FullWidth))};
+    return ByteBlankBits<0xE3, 0x80, 0x80>(P);
   }
 #endif
   // Start of the blanks that end P .. End. U+3000 is E3 80 80 wherever it
@@ -609,23 +615,12 @@ struct TCp932Rules : TAsciiBreaks {
     return {0, 0};
   }
 #ifdef QUILLET_SSE2
-  // The blanks among the sixteen bytes at P, a lane each; a full-width
-  // space that starts there may end a byte past them. Exact from a
-  // character's start on, as far as the blanks go: none is a second byte.
-  static constexpr uint32_t BlankLanes = 16;
-  static constexpr size_t LaneUnits = 1;
+  // Exact from a character's start on, as far as the blanks go: none is a
+  // second byte.
   static constexpr uint32_t FullWidthLanes = 2;
-  static constexpr size_t BlankOverhang = 1;
+  static constexpr size_t BlankOverhang = FullWidthLanes - 1;
   static TBlankBits BlankBits(const char* P) {
-    const __m128i First = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
-    const __m128i Second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P + 1));
-    const auto Equal = [](__m128i V, int C) {
-      return _mm_cmpeq_epi8(V, _mm_set1_epi8(static_cast<char>(C)));
-    };
-    const __m128i FullWidth = _mm_and_si128(Equal(First, 0x81), Equal(Second, 0x40));
-    return {static_cast<uint32_t>(_mm_movemask_epi8(Equal(First, ' '))),
-            static_cast<uint32_t>(_mm_movemask_epi8(Equal(First, '\t'))),
-            static_cast<uint32_t>(_mm_movemask_epi8(FullWidth))};
+    return ByteBlankBits<0x81, 0x40>(P);
   }
 #endif
   // Whether the run of lead-byte values that ends just before At, from P at
