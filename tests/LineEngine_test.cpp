@@ -439,6 +439,69 @@ TYPED_TEST(LineEngine, RewritesEveryLineOfLongTexts) {
   }
 }
 
+// Indents and line ends whose blanks meet the edges of a row of lanes or of
+// a step: every number of blanks up to 40 before a space, a tab or a
+// full-width space, then a letter or U+3001 (a byte off a full-width
+// space), as many blanks again at the line's end; lines that start at
+// several offsets, one of them at the end of the text. The new text and the
+// lines that change are the literal ones.
+TYPED_TEST(LineEngine, BlanksAtTheEdgesOfRowsAndSteps) {
+  using TCase = TypeParam;
+  using TEngine = TLineEngine<typename TCase::TEngineEncoding>;
+  const TPiece Space{u" ", " "};
+  const TPiece Tab{u"\t", "\t"};
+  const TPiece FullWidth{u"\u3000", "\x81\x40"};
+  const TPiece Letter{u"a", "a"};
+  const TPiece NearMiss{u"\u3001", "\x81\x41"};
+  const TPiece Break{u"\n", "\n"};
+  const TPiece Cycle[] = {Space, FullWidth, Space, Tab, FullWidth};
+  for (const size_t Shift : {0, 1, 5, 13}) {
+    for (size_t Lead = 0; Lead <= 40; ++Lead) {
+      for (const TPiece& Last : {Space, Tab, FullWidth}) {
+        for (const TPiece& After : {Letter, NearMiss}) {
+          std::vector<TPiece> Pieces(Shift, Letter);
+          if (Shift != 0) Pieces.push_back(Break);
+          for (int Copy = 0; Copy < 2; ++Copy) {
+            if (Copy != 0) Pieces.push_back(Break);
+            for (size_t I = 0; I < Lead; ++I) Pieces.push_back(Cycle[I % std::size(Cycle)]);
+            Pieces.push_back(Last);
+            Pieces.push_back(After);
+            for (size_t I = 0; I < Lead; ++I) Pieces.push_back(Cycle[I % std::size(Cycle)]);
+            Pieces.push_back(Last);
+          }
+          typename TCase::TUnits Input;
+          for (const TPiece& Piece : Pieces) Input += UnitsOf<TCase>(Piece);
+          for (uint8_t Command = 1; Command <= 9; ++Command) {
+            for (const int32_t Tabs : {3, 4}) {
+              const std::string Where =
+                  "shift " + std::to_string(Shift) + ", lead " + std::to_string(Lead) +
+                  ", command " + std::to_string(Command) + ", tab width " + std::to_string(Tabs);
+              const TExpected<TCase> Expected = Expect<TCase>(Pieces, Command, Tabs, {});
+              TLineEngineSettings Settings;
+              Settings.Command = Command;
+              Settings.TabWidth = Tabs;
+              Settings.Report = true;
+              if (Command >= 8) {
+                TEngine Measure(Settings);
+                Measure.Feed(Input.data(), Input.size());
+                Measure.Finish();
+                ASSERT_EQ(Measure.Widest(), Expected.Widest) << Where;
+                Settings.Widest = Expected.Widest;
+              }
+              TCollectingSink<typename TEngine::TUnit> Sink(Input);
+              TEngine Engine(Settings, Sink);
+              Engine.Feed(Input.data(), Input.size());
+              Engine.Finish();
+              ASSERT_EQ(Sink.Output, Expected.Units) << Where;
+              ASSERT_EQ(Sink.Changes, Expected.Changes) << Where;
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
 TYPED_TEST(LineEngine, MatchesTheLiteralSequencesInEveryCutting) {
   using TCase = TypeParam;
   using TEngine = TLineEngine<typename TCase::TEngineEncoding>;
