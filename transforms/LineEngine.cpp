@@ -957,8 +957,8 @@ struct TUtf16Rules {
   // both of whose bits say so.
   static constexpr size_t StepOverhang = 0;
   static constexpr bool BlanksByBits = true;
-  // Without Exact, no blanks.
-  template <bool Exact = true>
+  // Without Exact, no blanks; without Widths, only the breaks and blanks.
+  template <bool Exact = true, bool Widths = true>
   static TStepMasks StepMasks(const U* S) {
     const auto Splat = [](int Value) { return _mm_set1_epi16(static_cast<short>(Value)); };
     const auto InRange = [&Splat](__m128i V, int Low, int High) {
@@ -970,35 +970,23 @@ struct TUtf16Rules {
       const __m128i V = TLoad::Load8(S + 8 * Step * static_cast<size_t>(Part));
       M.Breaks |= PartBits(_mm_or_si128(_mm_cmpeq_epi16(V, Splat(CR)), _mm_cmpeq_epi16(V, Splat(LF))), Part);
       const __m128i Tab = _mm_cmpeq_epi16(V, Splat(u'\t'));
-      M.Tabs |= PartBits(Tab, Part);
       if constexpr (Exact) {
         M.Blanks |= PartBits(_mm_or_si128(Tab, _mm_or_si128(_mm_cmpeq_epi16(V, Splat(u' ')),
                                                             _mm_cmpeq_epi16(V, Splat(0x3000)))),
                              Part);
       }
-      M.Minus |= PartBits(_mm_or_si128(_mm_or_si128(InRange(V, 0x0020, 0x007F), InRange(V, 0xFF61, 0xFF9F)),
-                                       _mm_cmpeq_epi16(V, Splat(0x203E))),
-                          Part);
+      if constexpr (Widths) {
+        M.Tabs |= PartBits(Tab, Part);
+        M.Minus |= PartBits(
+            _mm_or_si128(_mm_or_si128(InRange(V, 0x0020, 0x007F), InRange(V, 0xFF61, 0xFF9F)),
+                         _mm_cmpeq_epi16(V, Splat(0x203E))),
+            Part);
+      }
     }
     constexpr uint64_t FirstBytes = 0x5555555555555555u;
     M.Breaks &= FirstBytes;
     M.Tabs &= FirstBytes;
     M.Minus &= FirstBytes;
-    return M;
-  }
-  // Only the breaks and the blanks of a step, as StepMasks gives them.
-  static TStepMasks BlankMasks(const U* S) {
-    TStepMasks M;
-    for (int Part = 0; Part < 4; ++Part) {
-      const __m128i V = TLoad::Load8(S + 8 * Step * static_cast<size_t>(Part));
-      const auto Equal = [&V](int C) {
-        return _mm_cmpeq_epi16(V, _mm_set1_epi16(static_cast<short>(C)));
-      };
-      M.Breaks |= PartBits(_mm_or_si128(Equal(CR), Equal(LF)), Part);
-      M.Blanks |=
-          PartBits(_mm_or_si128(Equal(u'\t'), _mm_or_si128(Equal(u' '), Equal(0x3000))), Part);
-    }
-    M.Breaks &= 0x5555555555555555u;
     return M;
   }
   // Lo and Hi bound whole units, two bits each.
@@ -1367,6 +1355,7 @@ void TLineEngine<TEncoding>::EndIndent(const TUnit* P) {
 struct TBlankRun {
   TBlankBits Bits;
   uint32_t Lanes;
+  uint32_t Blanks;
   bool Ended;
 };
 template <typename TRules, typename TUnit>
@@ -1383,7 +1372,11 @@ QUILLET_LINE_STEP TBlankRun BlankRunAt(const TUnit* P, const TUnit* End) {
   for (uint32_t K = 1; K < Wide; ++K) All |= FullWidth << K;
   const auto Lanes = static_cast<uint32_t>(std::countr_one(All));
   const uint32_t Within = (1u << Lanes) - 1;
-  return {{Bits.Spaces & Within, Bits.Tabs & Within, FullWidth & Within}, Lanes, Lanes < Row};
+  const TBlankBits In{Bits.Spaces & Within, Bits.Tabs & Within, FullWidth & Within};
+  // (Where every blank is a lane, the lanes are the blanks.)
+  const uint32_t Blanks =
+      Wide == 1 ? Lanes : CountLaneBits<Row>(In.Spaces | In.Tabs | In.FullWidth);
+  return {In, Lanes, Blanks, Lanes < Row};
 }
 #endif
 
@@ -1407,7 +1400,7 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::CountInden
   uint64_t SpacesAfterTab = Indent.SpacesAfterTab;
   uint32_t Column = Indent.Column;
   uint8_t Last = Indent.Last;
-  bool Ended = false;  // by a unit that is no blank
+  bool Ended = false;  // in a row, by a unit that is no blank or by End
 #ifdef QUILLET_SSE2
   if constexpr (requires { TRules::BlankBits(P); }) {
     // A row of lanes at a time while there are as many to read: the
@@ -1447,8 +1440,8 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::CountInden
         Last = static_cast<uint8_t>(((Bits.Spaces & LastBit) != 0) * BlankSpace +
                                     ((Bits.Tabs & LastBit) != 0) * BlankTab +
                                     ((Bits.FullWidth & LastBit) != 0) * BlankFullWidth);
-        Blanks += TRules::FullWidthLanes == 1 ? Run.Lanes : CountLaneBits<Row>(Starts);
       }
+      Blanks += Run.Blanks;
       P += Run.Lanes * TRules::LaneUnits;
       if (Run.Ended) {
         Ended = true;
@@ -1550,7 +1543,7 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent
                              _mm_unpackhi_epi16(Units, Units));
             To += 2 * Run.Lanes * TRules::LaneUnits;
             P += Run.Lanes * TRules::LaneUnits;
-            Blanks += Run.Lanes;
+            Blanks += Run.Blanks;
             if (Run.Ended) break;
           }
         }
@@ -1607,10 +1600,7 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::ScanIndent
       while (static_cast<size_t>(End - P) >=
              TRules::BlankLanes * TRules::LaneUnits + TRules::BlankOverhang) {
         const TBlankRun Run = BlankRunAt<TRules>(P, End);
-        Blanks += TRules::FullWidthLanes == 1
-                      ? Run.Lanes
-                      : CountLaneBits<TRules::BlankLanes>(Run.Bits.Spaces | Run.Bits.Tabs |
-                                                          Run.Bits.FullWidth);
+        Blanks += Run.Blanks;
         P += Run.Lanes * TRules::LaneUnits;
         if (Run.Ended) break;
       }
@@ -1853,7 +1843,7 @@ const typename TLineEngine<TEncoding>::TUnit* TLineEngine<TEncoding>::TrimLines(
          static_cast<size_t>(End - Step) >= StepUnits + TRules::StepOverhang &&
          Step - Line <= static_cast<ptrdiff_t>(LongLine);
          Step += StepUnits) {
-      const TStepMasks M = TRules::BlankMasks(Step);
+      const TStepMasks M = TRules::template StepMasks<true, false>(Step);
       const TStepAt<TUnit> At{Step};
       for (uint64_t Pending = M.Breaks & ~BitsBetween(0, At.From(Line)); Pending != 0;) {
         const TUnit* const Break =
